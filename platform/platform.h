@@ -1,0 +1,71 @@
+// The small layer between tessera and the operating system. Everything the
+// program asks of the system goes through these procedures; posix.cc and
+// win32.cc implement them. Calls that can fail return 0 on success or the
+// operating system's own error number (errno on POSIX, GetLastError on
+// Windows), which becomes the program's run-time error code unchanged.
+#ifndef TESSERA_PLATFORM_PLATFORM_H_
+#define TESSERA_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows.
+using FileHandle = intptr_t;
+
+// The raw command line as one string where the platform keeps it that way
+// (Windows); nullptr where it delivers an argument vector instead (POSIX).
+const char* RawCommandLine();
+
+// Opens an existing file for reading and writing, sharing both with others.
+uint32_t FileOpenExisting(const char* name, FileHandle* file);
+
+// 0 when a file of this name may be replaced: it does not exist, or it can be
+// opened for writing. Otherwise the error that opening it for writing gives
+// (access denied for a read-only file or a directory). Changes nothing.
+uint32_t FileCheckReplaceable(const char* name);
+
+// Creates a new file, unique to this run, in the directory of `target`; it
+// never replaces anything. The platform remembers it until it is moved onto
+// `target` by FileReplaceWithTemporary or removed by FileRemoveTemporary.
+uint32_t FileCreateTemporary(const char* target, FileHandle* file);
+
+// Moves the closed temporary file onto `target` in one atomic step,
+// replacing any file of that name.
+uint32_t FileReplaceWithTemporary(const char* target);
+
+// Removes the temporary file if one is still pending. Errors are ignored: it
+// runs only on the way to a stop.
+void FileRemoveTemporary();
+
+// Reads up to `count` bytes; `*done` tells how many arrived. On POSIX a read
+// cut short before the end of the file is continued.
+uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
+
+// One write of `count` bytes; `*done` tells how many the system accepted.
+uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
+
+// Sets the position to `position` bytes from the start. A negative position
+// is refused by the system.
+uint32_t FileSeek(FileHandle file, int32_t position);
+
+uint32_t FileClose(FileHandle file);
+
+// Memory for the pixel block, or nullptr when it can't be had. The block is
+// about to be filled by a read, so it comes without any zeroing of our own.
+void* AllocateBlock(size_t size);
+void ReleaseBlock(void* block);
+
+enum StdoutKind { kStdoutUnusable, kStdoutConsole, kStdoutFileOrPipe };
+
+// Binds standard output on first use and tells what it is.
+StdoutKind StdoutOpen();
+
+// Writes all `count` bytes to standard output; 0 or the system's error number.
+uint32_t StdoutWrite(const void* buffer, uint32_t count);
+
+// Offset of a code address from the start of the loaded program image.
+uintptr_t ImageOffset(const void* address);
+
+[[noreturn]] void ExitProcessWith(uint32_t status);
+
+#endif  // TESSERA_PLATFORM_PLATFORM_H_

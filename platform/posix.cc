@@ -1,0 +1,167 @@
+// The platform layer on POSIX systems (Linux first of all).
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+// Start of the program image, placed by the linker (GNU ld, gold and lld).
+extern "C" char __executable_start;
+
+namespace {
+
+// The temporary output while it is pending: created, not yet moved or removed.
+std::string temporary_name;
+bool temporary_pending = false;
+
+// Keeps descriptors 0 to 2 free: should the process have started without
+// standard output, a file opened now must not take its number, or the run-time
+// error report would land in that file.
+uint32_t KeepAboveStandardStreams(int* fd) {
+  if (*fd > 2) return 0;
+  int moved = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
+  int error = errno;
+  close(*fd);
+  if (moved < 0) return error;
+  *fd = moved;
+  return 0;
+}
+
+}  // namespace
+
+const char* RawCommandLine() { return nullptr; }
+
+uint32_t FileOpenExisting(const char* name, FileHandle* file) {
+  int fd = open(name, O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno;
+  if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
+  *file = fd;
+  return 0;
+}
+
+uint32_t FileCheckReplaceable(const char* name) {
+  // O_NONBLOCK: a FIFO without a reader must not hang the check.
+  int fd = open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    // Absent, or its directory is: the create that follows reports a
+    // missing directory in its own place.
+    if (errno == ENOENT || errno == ENOTDIR) return 0;
+    return errno;
+  }
+  close(fd);
+  return 0;
+}
+
+uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
+  // A file-size limit must end a write with an error, not kill the process.
+  signal(SIGXFSZ, SIG_IGN);
+  std::string directory(target);
+  size_t slash = directory.rfind('/');
+  directory.erase(slash == std::string::npos ? 0 : slash + 1);
+  for (unsigned attempt = 0;; ++attempt) {
+    temporary_name = directory + "tessera-" + std::to_string(getpid()) + "-" +
+                     std::to_string(attempt) + ".tmp";
+    int fd = open(temporary_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST && attempt < 100) continue;
+      return errno;
+    }
+    temporary_pending = true;
+    if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
+    *file = fd;
+    return 0;
+  }
+}
+
+uint32_t FileReplaceWithTemporary(const char* target) {
+  if (rename(temporary_name.c_str(), target) != 0) return errno;
+  temporary_pending = false;
+  return 0;
+}
+
+void FileRemoveTemporary() {
+  if (!temporary_pending) return;
+  unlink(temporary_name.c_str());
+  temporary_pending = false;
+}
+
+uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  // One read may deliver less than asked for (the kernel caps a single call
+  // near 2 GiB, and signals interrupt); go on until the count or end of file.
+  uint32_t total = 0;
+  while (total < count) {
+    ssize_t got = read(static_cast<int>(file), static_cast<char*>(buffer) + total, count - total);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      *done = total;
+      return errno;
+    }
+    if (got == 0) break;
+    total += static_cast<uint32_t>(got);
+  }
+  *done = total;
+  return 0;
+}
+
+uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  ssize_t put;
+  do {
+    put = write(static_cast<int>(file), buffer, count);
+  } while (put < 0 && errno == EINTR);
+  if (put < 0) {
+    *done = 0;
+    return errno;
+  }
+  *done = static_cast<uint32_t>(put);
+  return 0;
+}
+
+uint32_t FileSeek(FileHandle file, int32_t position) {
+  if (lseek(static_cast<int>(file), position, SEEK_SET) < 0) return errno;
+  return 0;
+}
+
+uint32_t FileClose(FileHandle file) {
+  if (close(static_cast<int>(file)) != 0) return errno;
+  return 0;
+}
+
+void* AllocateBlock(size_t size) { return malloc(size); }
+
+void ReleaseBlock(void* block) { free(block); }
+
+StdoutKind StdoutOpen() {
+  // A reader that went away must give a write error, not end the process.
+  signal(SIGPIPE, SIG_IGN);
+  struct stat info;
+  if (fstat(1, &info) != 0) return kStdoutUnusable;
+  return S_ISCHR(info.st_mode) ? kStdoutConsole : kStdoutFileOrPipe;
+}
+
+uint32_t StdoutWrite(const void* buffer, uint32_t count) {
+  const char* next = static_cast<const char*>(buffer);
+  while (count > 0) {
+    ssize_t put = write(1, next, count);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (put == 0) return EIO;
+    next += put;
+    count -= static_cast<uint32_t>(put);
+  }
+  return 0;
+}
+
+uintptr_t ImageOffset(const void* address) {
+  return reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(&__executable_start);
+}
+
+void ExitProcessWith(uint32_t status) { _exit(static_cast<int>(status)); }

@@ -1,0 +1,411 @@
+#!/usr/bin/env python3
+"""End-to-end tests: run the built program as the calling script would, each
+case in a fresh temporary directory, and check its exit status, the exact bytes
+it prints, the exact bytes of the frame it leaves, that "vantrel.tmp" is
+unchanged and that nothing else is left behind.
+
+    end_to_end.py --program build/tessera --suite ../shared/bmp-suite [unittest args]
+"""
+
+import argparse
+import hashlib
+import os
+import resource
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+WARNING = b"Do not run this program outside of hobrent.bat\r\n unless you know exactly how it works!\r\n"
+INPUT = "vantrel.tmp"
+
+# Set from the command line in main().
+PROGRAM = None
+SUITE = None
+
+# The operating system's error numbers the program passes on.
+ENOENT, EACCES, EISDIR, EINVAL = 2, 13, 21, 22
+
+
+def make_bitmap(width, height, rows=None, bits=8, compression=0, info_size=40,
+                offset=None, top_down=False):
+    """A bitmap with `rows` (top to bottom, each `width` bytes) stored as the
+    format wants: padded to 4 bytes, bottom-up unless `top_down`."""
+    if rows is None:
+        rows = [bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height)]
+    stride = (width + 3) // 4 * 4
+    stored = rows if top_down else rows[::-1]
+    pixels = b"".join(row + bytes(stride - len(row)) for row in stored)
+    palette = bytes(range(256)) * 4
+    if offset is None:
+        offset = 14 + info_size + len(palette)
+    info = struct.pack("<IiiHHIIiiII", info_size, width, -height if top_down else height, 1, bits,
+                       compression, len(pixels), 2835, 2835, 256, 0)
+    info = (info + bytes(max(0, info_size - len(info))))[:max(info_size, 40)]
+    head = struct.pack("<2sIHHi", b"BM", offset + len(pixels), 0, 0, offset) + info + palette
+    return head.ljust(offset, b"\0")[:offset] + pixels
+
+
+def past_the_end(bitmap):
+    """The bitmap with its pixel-data offset pointing past its end."""
+    return bitmap[:10] + struct.pack("<i", len(bitmap) + 1000) + bitmap[14:]
+
+
+def frame(width, height, rows):
+    """The frame file the program must write for these rows."""
+    pixels = width * height
+    header = struct.pack(">IHHH12x12x24xIHHIHH", 4, 0, 0, 1, (pixels + 12) & 0xFFFFFFFF,
+                         width & 0xFFFF, height & 0xFFFF, pixels & 0xFFFFFFFF, 0, 0)
+    return header + b"".join(rows)
+
+
+def test_rows(width, height):
+    return [bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height)]
+
+
+def drop_privileges():
+    """Runs the program as an ordinary user, so that file permissions bind."""
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(65534)
+
+
+class Case(unittest.TestCase):
+    """One fresh directory per test, removed afterwards."""
+
+    def setUp(self):
+        self.made = []
+        self.fresh()
+
+    def fresh(self):
+        """Moves the case to a new empty directory."""
+        self.dir = tempfile.mkdtemp(prefix="tessera-e2e-")
+        os.chmod(self.dir, 0o777)  # the unprivileged cases write here too
+        self.made.append(self.dir)
+
+    def tearDown(self):
+        for made in self.made:
+            for root, dirs, _ in os.walk(made):
+                os.chmod(root, 0o777)
+            shutil.rmtree(made)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def put(self, name, data, mode=0o666):
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.chmod(path, mode)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def files(self):
+        found = set()
+        for root, _, names in os.walk(self.dir):
+            found.update(os.path.relpath(os.path.join(root, n), self.dir) for n in names)
+        return found
+
+    def run_program(self, *args, stdout=subprocess.PIPE, preexec_fn=None, unprivileged=False):
+        """Runs the program in the case directory; returns (status, stdout)."""
+        def before():
+            if preexec_fn:
+                preexec_fn()
+            if unprivileged:
+                drop_privileges()
+        result = subprocess.run([PROGRAM, *args], cwd=self.dir, stdout=stdout, stderr=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, preexec_fn=before, timeout=60)
+        return result.returncode, result.stdout or b""
+
+    def convert(self, bitmap, argument, **kwargs):
+        """Leaves `bitmap` as the input and runs the program on `argument`,
+        checking that the input is left as it was."""
+        self.put(INPUT, bitmap)
+        status, out = self.run_program(argument, **kwargs)
+        self.assertEqual(self.read(INPUT), bitmap, "the input was changed")
+        return status, out
+
+    def assert_converted(self, status, out, name, expected, others=()):
+        self.assertEqual((status, out), (0, b""))
+        self.assertEqual(self.read(name), expected)
+        self.assertEqual(self.files(), {INPUT, name, *others})
+
+    def assert_stopped(self, status, out, code, others=()):
+        """A stop: the code, nothing printed but the report, and nothing
+        left but the input and the files that were there before."""
+        self.assertEqual(status, code & 0xFF)
+        self.assertEqual(out, b"")
+        self.assertEqual(self.files(), {INPUT, *others})
+
+
+class Corpus(Case):
+    """Every picture of the outside corpus, with its known outcome."""
+
+    def test_every_row(self):
+        with open(os.path.join(SUITE, "expected.tsv")) as table:
+            rows = [line.rstrip("\n").split("\t") for line in table if not line.startswith("#")]
+        self.assertGreater(len(rows), 80)
+        for path, status, name, length, digest in rows:
+            with self.subTest(path):
+                self.fresh()
+                with open(os.path.join(SUITE, path), "rb") as f:
+                    bitmap = f.read()
+                got_status, out = self.convert(bitmap, os.path.basename(path))
+                if status == "0":
+                    self.assertEqual((got_status, out), (0, b""))
+                    self.assertEqual(self.files(), {INPUT, name})
+                    data = self.read(name)
+                    self.assertEqual(len(data), int(length))
+                    self.assertEqual(hashlib.sha256(data).hexdigest(), digest)
+                else:
+                    self.assert_stopped(got_status, out, int(status))
+
+
+class Warning(Case):
+    """Without an argument: the two warning lines and status 0."""
+
+    def test_to_a_pipe(self):
+        for args in [(), ("",), ("", "")]:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_program(*args), (0, WARNING))
+        self.assertEqual(self.files(), set())
+
+    def test_to_a_file(self):
+        with open(self.path("out.txt"), "wb") as out:
+            self.assertEqual(self.run_program(stdout=out)[0], 0)
+        self.assertEqual(self.read("out.txt"), WARNING)
+        self.assertEqual(self.files(), {"out.txt"})
+
+    def test_without_standard_output(self):
+        # 103: writing to a channel that is not open; nothing can be printed.
+        status, _ = self.run_program(preexec_fn=lambda: os.close(1), stdout=None)
+        self.assertEqual(status, 103)
+
+    def test_to_a_closed_pipe(self):
+        # To a pipe the text goes out at the end, where a failed write is
+        # ignored; above all the program must not die of the broken pipe.
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        status, _ = self.run_program(stdout=write_end)
+        os.close(write_end)
+        self.assertEqual(status, 0)
+
+
+class Arguments(Case):
+    def test_first_non_empty_argument_names_the_frame(self):
+        rows = test_rows(3, 2)
+        for args, name in [(("", "x.bmp"), "x.frm"), (("a.bmp", "b.bmp"), "a.frm"),
+                           (("C:\\art\\tree.bmp",), "tree.frm"), (("tree",), "tree.frm"),
+                           (("tree.old.bmp",), "tree.frm"), (("art\\",), ".frm"),
+                           (("C:\\my.dir\\tree",), "tree.frm"), ((".bmp",), ".frm"),
+                           (("C:\\My Pictures\\tree.bmp",), "tree.frm"),
+                           (("C:\\" + "d" * 300 + "\\" + "x" * 200 + ".bmp",), "x" * 200 + ".frm")]:
+            with self.subTest(args=args):
+                self.put(INPUT, make_bitmap(3, 2, rows))
+                status, out = self.run_program(*args)
+                self.assert_converted(status, out, name, frame(3, 2, rows))
+                os.remove(self.path(name))
+
+    def test_forward_slash_reaches_a_subdirectory(self):
+        rows = test_rows(3, 2)
+        os.mkdir(self.path("art"))
+        status, out = self.convert(make_bitmap(3, 2, rows), "art/tree.bmp")
+        self.assert_converted(status, out, "art/tree.frm", frame(3, 2, rows))
+
+
+class Conversion(Case):
+    def check(self, width, height, **bitmap_options):
+        rows = test_rows(width, height)
+        status, out = self.convert(make_bitmap(width, height, rows, **bitmap_options), "pic.bmp")
+        self.assert_converted(status, out, "pic.frm", frame(width, height, rows))
+
+    def test_row_padding_is_dropped_and_rows_reversed(self):
+        for width in [1, 2, 3, 4, 5, 8, 127]:
+            with self.subTest(width=width):
+                self.check(width, 3)
+
+    def test_five_by_two(self):
+        # Stride 8: the output is bytes 8 to 12 of the block, then 0 to 4.
+        block = bytes(range(16))
+        bitmap = make_bitmap(5, 2, [block[8:13], block[0:5]])
+        self.assertEqual(bitmap[-16:], bytes(range(5)) + bytes(3) + bytes(range(8, 13)) + bytes(3))
+        status, out = self.convert(bitmap, "five.bmp")
+        self.assert_converted(status, out, "five.frm", frame(5, 2, [block[8:13], block[0:5]]))
+
+    def test_top_down_keeps_stored_order(self):
+        self.check(5, 3, top_down=True)
+
+    def test_empty_images_are_the_header_alone(self):
+        for width, height in [(0, 5), (5, 0), (0, 0)]:
+            with self.subTest(width=width, height=height):
+                self.check(width, height)
+        # No pixels to read: a pixel offset past the end does not matter.
+        self.fresh()
+        status, out = self.convert(past_the_end(make_bitmap(0, 9)), "far.bmp")
+        self.assert_converted(status, out, "far.frm", frame(0, 9, []))
+
+    def test_largest_sizes_a_frame_holds(self):
+        self.check(65535, 1)
+        self.check(1, 65535)
+
+    def test_longer_and_shorter_information_headers(self):
+        self.check(6, 2, info_size=124)
+        # Headers shorter than 20 bytes hold no compression field.
+        self.check(6, 2, info_size=16, compression=7)
+
+    def test_existing_longer_output_is_replaced(self):
+        self.put("pic.frm", b"old" * 10000)
+        self.check(4, 4)
+
+    def test_a_second_run_gives_the_same_file(self):
+        self.check(7, 3)
+        first = self.read("pic.frm")
+        self.check(7, 3)
+        self.assertEqual(self.read("pic.frm"), first)
+
+    def test_without_standard_output(self):
+        rows = test_rows(3, 2)
+        status, _ = self.convert(make_bitmap(3, 2, rows), "pic.bmp", preexec_fn=lambda: os.close(1), stdout=None)
+        self.assertEqual(status, 0)
+        self.assertEqual(self.read("pic.frm"), frame(3, 2, rows))
+
+
+class Stops(Case):
+    """Each stop gives its code; an existing output keeps its old bytes and no
+    temporary file remains."""
+
+    OLD = b"an earlier frame"
+
+    def stop(self, bitmap, code, argument="pic.bmp", **kwargs):
+        self.put("pic.frm", self.OLD)
+        status, out = self.convert(bitmap, argument, **kwargs)
+        self.assert_stopped(status, out, code, others={"pic.frm"})
+        self.assertEqual(self.read("pic.frm"), self.OLD)
+
+    def test_missing_input(self):
+        self.put("pic.frm", self.OLD)
+        status, out = self.run_program("pic.bmp")
+        self.assertEqual((status, out), (ENOENT, b""))
+        self.assertEqual(self.files(), {"pic.frm"})
+        self.assertEqual(self.read("pic.frm"), self.OLD)
+
+    def test_missing_output_directory(self):
+        status, out = self.convert(make_bitmap(3, 2), "nowhere/pic.bmp")
+        self.assert_stopped(status, out, ENOENT)
+
+    def test_short_input(self):
+        bitmap = make_bitmap(3, 2)
+        for length in [0, 13, 14, 53]:
+            with self.subTest(length=length):
+                self.stop(bitmap[:length], 100)
+        self.stop(bitmap[:-1], 100)  # one pixel byte missing
+
+    def test_pixel_offset_past_the_end(self):
+        self.stop(past_the_end(make_bitmap(3, 2)), 100)
+
+    def test_negative_pixel_offset(self):
+        for offset in [-8, -(1 << 31)]:
+            with self.subTest(offset=offset):
+                bitmap = bytearray(make_bitmap(3, 2))
+                bitmap[10:14] = struct.pack("<i", offset)
+                self.stop(bytes(bitmap), EINVAL)
+
+    def test_unsupported_bitmaps(self):
+        for options in [dict(bits=24), dict(bits=1), dict(compression=1), dict(info_size=20, compression=2)]:
+            with self.subTest(**options):
+                self.stop(make_bitmap(4, 2, **options), 201)
+        for width, height in [(-1, 2), (65536, 1), (1, 65536), (1, -65536)]:
+            with self.subTest(width=width, height=height):
+                bitmap = bytearray(make_bitmap(1, 1))
+                bitmap[18:26] = struct.pack("<ii", width, height)
+                self.stop(bytes(bitmap), 201)
+        bitmap = bytearray(make_bitmap(1, 1))
+        bitmap[22:26] = struct.pack("<I", 0x80000000)
+        self.stop(bytes(bitmap), 201)
+
+    def test_block_too_large(self):
+        # 65536 x 65535 bytes: over 2^31 - 7, refused before any allocation.
+        bitmap = bytearray(make_bitmap(1, 1))
+        bitmap[18:26] = struct.pack("<ii", 65535, 65535)
+        self.stop(bytes(bitmap), 203)
+
+    def test_allocation_refused(self):
+        # 1 GiB would be allowed, but the address space is limited to 256 MiB.
+        bitmap = bytearray(make_bitmap(1, 1))
+        bitmap[18:26] = struct.pack("<ii", 32768, 32768)
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
+        self.stop(bytes(bitmap), 203, preexec_fn=limit)
+
+    def test_row_write_cut_short(self):
+        # The file may grow to the header and 10 bytes: the first 16-byte row is cut.
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (84, 84))
+        self.stop(make_bitmap(16, 4), 101, preexec_fn=limit)
+        # Full at a row's start: the write is refused outright (EFBIG).
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (90, 90))
+        self.stop(make_bitmap(16, 4), 27, preexec_fn=limit)
+
+    def test_stop_without_standard_output(self):
+        # The input must not take standard output's descriptor and get the report.
+        self.stop(make_bitmap(3, 2)[:30], 100, preexec_fn=lambda: os.close(1), stdout=None)
+
+    def test_input_is_a_directory(self):
+        os.mkdir(self.path(INPUT))
+        status, out = self.run_program("pic.bmp")
+        self.assertEqual((status, out), (EISDIR, b""))
+        self.assertEqual(self.files(), set())
+
+    def test_output_is_a_directory(self):
+        os.mkdir(self.path("pic.frm"))
+        status, out = self.convert(make_bitmap(3, 2), "pic.bmp")
+        self.assert_stopped(status, out, EISDIR)
+        self.assertTrue(os.path.isdir(self.path("pic.frm")))
+
+
+class Permissions(Case):
+    """Run as an ordinary user, so that permissions bind even for root."""
+
+    def setUp(self):
+        super().setUp()
+        probe = subprocess.run(["/bin/sh", "-c", "test -w ."], cwd=self.dir, preexec_fn=drop_privileges)
+        if probe.returncode != 0:
+            self.skipTest(f"an unprivileged user can't reach {self.dir}")
+
+    def test_read_only_input(self):
+        bitmap = make_bitmap(3, 2)
+        self.put(INPUT, bitmap, mode=0o444)
+        status, out = self.run_program("pic.bmp", unprivileged=True)
+        self.assertEqual((status, out), (EACCES, b""))
+        self.assertEqual(self.files(), {INPUT})
+
+    def test_read_only_output_is_not_replaced(self):
+        self.put("pic.frm", b"keep", mode=0o444)
+        status, out = self.convert(make_bitmap(3, 2), "pic.bmp", unprivileged=True)
+        self.assert_stopped(status, out, EACCES, others={"pic.frm"})
+        self.assertEqual(self.read("pic.frm"), b"keep")
+
+    def test_unwritable_directory(self):
+        self.put(INPUT, make_bitmap(3, 2))
+        os.chmod(self.dir, 0o555)
+        status, out = self.run_program("pic.bmp", unprivileged=True)
+        self.assert_stopped(status, out, EACCES)
+
+
+def main():
+    global PROGRAM, SUITE
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--suite", required=True)
+    args, rest = parser.parse_known_args()
+    PROGRAM = os.path.abspath(args.program)
+    SUITE = os.path.abspath(args.suite)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
