@@ -10,12 +10,16 @@ unchanged and that nothing else is left behind.
 import argparse
 import hashlib
 import os
+import pty
+import re
 import resource
+import select
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import tty
 import unittest
 
 WARNING = b"Do not run this program outside of hobrent.bat\r\n unless you know exactly how it works!\r\n"
@@ -26,7 +30,7 @@ PROGRAM = None
 SUITE = None
 
 # The operating system's error numbers the program passes on.
-ENOENT, EACCES, EISDIR, EINVAL = 2, 13, 21, 22
+ENOENT, EACCES, EISDIR, EINVAL, EFBIG = 2, 13, 21, 22, 27
 
 
 def make_bitmap(width, height, rows=None, bits=8, compression=0, info_size=40,
@@ -63,6 +67,10 @@ def frame(width, height, rows):
 
 def test_rows(width, height):
     return [bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height)]
+
+
+def address_space_limit():
+    resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
 
 
 def drop_privileges():
@@ -126,6 +134,8 @@ class Case(unittest.TestCase):
     def convert(self, bitmap, argument, **kwargs):
         """Leaves `bitmap` as the input and runs the program on `argument`,
         checking that the input is left as it was."""
+        if bitmap is None:
+            return self.run_program(argument, **kwargs)
         self.put(INPUT, bitmap)
         status, out = self.run_program(argument, **kwargs)
         self.assertEqual(self.read(INPUT), bitmap, "the input was changed")
@@ -136,12 +146,35 @@ class Case(unittest.TestCase):
         self.assertEqual(self.read(name), expected)
         self.assertEqual(self.files(), {INPUT, name, *others})
 
-    def assert_stopped(self, status, out, code, others=()):
-        """A stop: the code, nothing printed but the report, and nothing
-        left but the input and the files that were there before."""
+    def assert_report(self, status, out, code):
+        """A stop with `code`: its exit status and its report, exactly; returns
+        the report's address."""
         self.assertEqual(status, code & 0xFF)
-        self.assertEqual(out, b"")
-        self.assertEqual(self.files(), {INPUT, *others})
+        match = re.fullmatch(rb"Runtime error%4d at ([0-9A-F]{8})\r\n" % code, out)
+        self.assertTrue(match, f"not the report for {code}: {out!r}")
+        return match.group(1).decode()
+
+    def assert_stopped(self, status, out, code, others=(), reported=True):
+        """A stop: the code, its report, and nothing left but the input and the
+        files that were there before. Returns the report's address."""
+        address = self.assert_report(status, out, code) if reported else None
+        if not reported:
+            self.assertEqual((status, out), (code & 0xFF, b""))
+        self.assertEqual(self.files() - {INPUT}, set(others))
+        return address
+
+
+    OLD = b"an earlier frame"
+
+    def stop(self, bitmap, code, argument="pic.bmp", reported=True, **kwargs):
+        """Converts `bitmap` over an earlier frame and expects a stop with
+        `code` that leaves the earlier frame as it was. Returns the report's
+        address."""
+        self.put("pic.frm", self.OLD)
+        status, out = self.convert(bitmap, argument, **kwargs)
+        address = self.assert_stopped(status, out, code, others={"pic.frm"}, reported=reported)
+        self.assertEqual(self.read("pic.frm"), self.OLD)
+        return address
 
 
 class Corpus(Case):
@@ -195,6 +228,51 @@ class Warning(Case):
         status, _ = self.run_program(stdout=write_end)
         os.close(write_end)
         self.assertEqual(status, 0)
+
+
+class Console(Case):
+    """On a console every line is written out at its end; to a file or pipe
+    the text goes out in one piece when the program ends."""
+
+    def stdout_writes(self, args, console):
+        """The program's writes to standard output, each as its bytes."""
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        log = self.dir + ".strace"  # beside the case directory, not in it
+        self.addCleanup(lambda: os.path.exists(log) and os.remove(log))
+        command = ["strace", "-qq", "-e", "trace=write", "-e", "signal=none", "-xx", "-s", "300", "-o", log, PROGRAM, *args]
+        if console:
+            leader, follower = pty.openpty()
+            tty.setraw(follower)  # no translation of line ends on the way
+            result = subprocess.run(command, cwd=self.dir, stdout=follower, stdin=subprocess.DEVNULL, timeout=60)
+            os.close(follower)
+            shown = b""
+            while select.select([leader], [], [], 0.5)[0]:
+                try:
+                    chunk = os.read(leader, 4096)
+                except OSError:  # Linux: the other side is closed and all is read
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(leader)
+        else:
+            result = subprocess.run(command, cwd=self.dir, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=60)
+            shown = result.stdout
+        with open(log) as f:
+            writes = [bytes.fromhex(m.group(1).replace("\\x", "")) for m in re.finditer(r'^write\(1, "([^"]*)"', f.read(), re.M)]
+        self.assertEqual(b"".join(writes), shown)
+        return result.returncode, writes
+
+    def test_warning(self):
+        lines = WARNING.splitlines(keepends=True)
+        self.assertEqual(self.stdout_writes([], console=True), (0, lines))
+        self.assertEqual(self.stdout_writes([], console=False), (0, [WARNING]))
+
+    def test_report(self):
+        status, writes = self.stdout_writes(["pic.bmp"], console=True)
+        self.assertEqual(len(writes), 1)
+        self.assert_report(status, writes[0], ENOENT)
 
 
 class Arguments(Case):
@@ -280,18 +358,10 @@ class Stops(Case):
     """Each stop gives its code; an existing output keeps its old bytes and no
     temporary file remains."""
 
-    OLD = b"an earlier frame"
-
-    def stop(self, bitmap, code, argument="pic.bmp", **kwargs):
-        self.put("pic.frm", self.OLD)
-        status, out = self.convert(bitmap, argument, **kwargs)
-        self.assert_stopped(status, out, code, others={"pic.frm"})
-        self.assertEqual(self.read("pic.frm"), self.OLD)
-
     def test_missing_input(self):
         self.put("pic.frm", self.OLD)
         status, out = self.run_program("pic.bmp")
-        self.assertEqual((status, out), (ENOENT, b""))
+        self.assert_report(status, out, ENOENT)
         self.assertEqual(self.files(), {"pic.frm"})
         self.assertEqual(self.read("pic.frm"), self.OLD)
 
@@ -331,33 +401,26 @@ class Stops(Case):
 
     def test_block_too_large(self):
         # 65536 x 65535 bytes: over 2^31 - 7, refused before any allocation.
-        bitmap = bytearray(make_bitmap(1, 1))
-        bitmap[18:26] = struct.pack("<ii", 65535, 65535)
-        self.stop(bytes(bitmap), 203)
+        self.stop(with_size(65535, 65535), 203)
 
     def test_allocation_refused(self):
-        # 1 GiB would be allowed, but the address space is limited to 256 MiB.
-        bitmap = bytearray(make_bitmap(1, 1))
-        bitmap[18:26] = struct.pack("<ii", 32768, 32768)
-        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
-        self.stop(bytes(bitmap), 203, preexec_fn=limit)
+        # 1 GiB would be allowed, but the address space is limited.
+        self.stop(with_size(32768, 32768), 203, preexec_fn=address_space_limit)
 
     def test_row_write_cut_short(self):
         # The file may grow to the header and 10 bytes: the first 16-byte row is cut.
-        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (84, 84))
-        self.stop(make_bitmap(16, 4), 101, preexec_fn=limit)
-        # Full at a row's start: the write is refused outright (EFBIG).
-        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (90, 90))
-        self.stop(make_bitmap(16, 4), 27, preexec_fn=limit)
+        self.stop(make_bitmap(16, 4), 101, preexec_fn=file_size_limit(84))
+        # Full at a row's start: the write is refused outright.
+        self.stop(make_bitmap(16, 4), EFBIG, preexec_fn=file_size_limit(90))
 
     def test_stop_without_standard_output(self):
         # The input must not take standard output's descriptor and get the report.
-        self.stop(make_bitmap(3, 2)[:30], 100, preexec_fn=lambda: os.close(1), stdout=None)
+        self.stop(make_bitmap(3, 2)[:30], 100, reported=False, preexec_fn=lambda: os.close(1), stdout=None)
 
     def test_input_is_a_directory(self):
         os.mkdir(self.path(INPUT))
         status, out = self.run_program("pic.bmp")
-        self.assertEqual((status, out), (EISDIR, b""))
+        self.assert_report(status, out, EISDIR)
         self.assertEqual(self.files(), set())
 
     def test_output_is_a_directory(self):
@@ -380,8 +443,7 @@ class Permissions(Case):
         bitmap = make_bitmap(3, 2)
         self.put(INPUT, bitmap, mode=0o444)
         status, out = self.run_program("pic.bmp", unprivileged=True)
-        self.assertEqual((status, out), (EACCES, b""))
-        self.assertEqual(self.files(), {INPUT})
+        self.assert_stopped(status, out, EACCES)
 
     def test_read_only_output_is_not_replaced(self):
         self.put("pic.frm", b"keep", mode=0o444)
@@ -394,6 +456,70 @@ class Permissions(Case):
         os.chmod(self.dir, 0o555)
         status, out = self.run_program("pic.bmp", unprivileged=True)
         self.assert_stopped(status, out, EACCES)
+
+
+def with_size(width, height):
+    """A 1 x 1 bitmap whose header claims another size."""
+    bitmap = bytearray(make_bitmap(1, 1))
+    bitmap[18:26] = struct.pack("<ii", width, height)
+    return bytes(bitmap)
+
+
+def file_size_limit(size):
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+
+class Report(Case):
+    """The one-line report of a stop: its layout, and an address of its own
+    for every place in the program where a failure is detected."""
+
+    def failures(self):
+        """One failure of every check the tests can reach, by name."""
+        bitmap = make_bitmap(16, 4)
+        negative = bytearray(bitmap)
+        negative[10:14] = struct.pack("<i", -8)
+        return {
+            "open input": lambda: self.stop(None, ENOENT),
+            "create output": lambda: self.stop(bitmap, ENOENT, argument="nowhere/pic.bmp"),
+            "output replaceable": lambda: self.stop(bitmap, EISDIR, argument="dir.bmp"),
+            "file header read": lambda: self.stop(bitmap[:5], 100),
+            "information header read": lambda: self.stop(bitmap[:20], 100),
+            "bitmap check": lambda: self.stop(make_bitmap(4, 4, bits=4), 201),
+            "seek": lambda: self.stop(bytes(negative), EINVAL),
+            "header write refused": lambda: self.stop(bitmap, EFBIG, preexec_fn=file_size_limit(0)),
+            "header write cut": lambda: self.stop(bitmap, 101, preexec_fn=file_size_limit(50)),
+            "block size": lambda: self.stop(with_size(65535, 65535), 203),
+            "allocation": lambda: self.stop(with_size(32768, 32768), 203, preexec_fn=address_space_limit),
+            "pixel read": lambda: self.stop(bitmap[:-1], 100),
+            "row write refused": lambda: self.stop(bitmap, EFBIG, preexec_fn=file_size_limit(90)),
+            "row write cut": lambda: self.stop(bitmap, 101, preexec_fn=file_size_limit(84)),
+        }
+
+    def test_every_failure_site_has_its_own_address(self):
+        addresses = {}
+        for name, fail in self.failures().items():
+            with self.subTest(name):
+                self.fresh()
+                if name == "output replaceable":
+                    os.mkdir(self.path("dir.frm"))
+                addresses[name] = fail()
+        by_address = {}
+        for name, address in addresses.items():
+            by_address.setdefault(address, []).append(name)
+        shared = {address: names for address, names in by_address.items() if len(names) > 1}
+        self.assertEqual(shared, {}, "failure sites that share an address")
+
+    def test_the_same_failure_gives_the_same_line(self):
+        lines = set()
+        for _ in range(3):
+            self.fresh()
+            lines.add(self.run_program("pic.bmp"))
+        self.assertEqual(len(lines), 1, lines)
+
+    def test_redirected_to_a_file(self):
+        with open(self.path("report.txt"), "wb") as out:
+            status, _ = self.run_program("pic.bmp", stdout=out)
+        self.assert_report(status, self.read("report.txt"), ENOENT)
 
 
 def main():
