@@ -15,10 +15,12 @@ import re
 import resource
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import tty
 import unittest
 
@@ -28,9 +30,26 @@ INPUT = "vantrel.tmp"
 # Set from the command line in main().
 PROGRAM = None
 SUITE = None
+LAUNCHER = None       # Windows: starts the program with an exact command line
+WINE = None           # the command that runs a Windows program, when testing one
+WINE_USER_ENV = None  # Wine's environment for an ordinary user, when it has one
 
-# The operating system's error numbers the program passes on.
-ENOENT, EACCES, EISDIR, EINVAL, EFBIG = 2, 13, 21, 22, 27
+# The operating system's error numbers the program passes on, by platform.
+POSIX_CODES = {
+    "missing": 2, "missing directory": 2, "access denied": 13, "directory in the way": 21,
+    "negative seek": 22, "write refused": 27,
+}
+# A write past a file-size limit (Windows has none; Wine passes it on)
+# fails with ERROR_GEN_FAILURE.
+WINDOWS_CODES = {
+    "missing": 2, "missing directory": 3, "access denied": 5, "directory in the way": 5,
+    "negative seek": 131, "write refused": 31,
+}
+CODE = POSIX_CODES
+# Address space the program may have when an allocation must fail: Wine
+# alone needs more than a native program.
+ADDRESS_SPACE = {"posix": 256 << 20, "windows": 2000000 << 10}
+PLATFORM = "posix"
 
 
 def make_bitmap(width, height, rows=None, bits=8, compression=0, info_size=40,
@@ -70,7 +89,8 @@ def test_rows(width, height):
 
 
 def address_space_limit():
-    resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
+    limit = ADDRESS_SPACE[PLATFORM]
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
 
 def drop_privileges():
@@ -120,16 +140,48 @@ class Case(unittest.TestCase):
             found.update(os.path.relpath(os.path.join(root, n), self.dir) for n in names)
         return found
 
-    def run_program(self, *args, stdout=subprocess.PIPE, preexec_fn=None, unprivileged=False):
-        """Runs the program in the case directory; returns (status, stdout)."""
+    def run_program(self, *args, stdout=subprocess.PIPE, preexec_fn=None, unprivileged=False, command=None,
+                    no_stdout=False):
+        """Runs the program in the case directory; returns (status, stdout).
+        Standard error is Wine's alone and is not compared.
+
+        `no_stdout` runs it without standard output: on POSIX descriptor 1 is
+        closed; on Windows the launcher gives it no standard output handle
+        (Wine would hand a closed descriptor's number to whatever it opens
+        next)."""
+        if no_stdout and WINE:
+            line = b" ".join([b"tessera", *(arg.encode() for arg in args)])
+            return self.run_command_line(line, "--no-stdout", stdout=None, preexec_fn=preexec_fn)
+        if no_stdout:
+            stdout = None
+
         def before():
+            if no_stdout:
+                os.close(1)
+            if WINE:
+                # Wine itself does not ignore it: a write past a file-size
+                # limit must fail, not end the process.
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             if preexec_fn:
                 preexec_fn()
             if unprivileged:
                 drop_privileges()
-        result = subprocess.run([PROGRAM, *args], cwd=self.dir, stdout=stdout, stderr=subprocess.PIPE,
-                                stdin=subprocess.DEVNULL, preexec_fn=before, timeout=60)
+        if command is None:
+            command = [*(WINE or []), PROGRAM, *args]
+        env = WINE_USER_ENV if unprivileged and WINE else None
+        result = subprocess.run(command, cwd=self.dir, stdout=stdout, stderr=subprocess.PIPE, env=env,
+                                stdin=subprocess.DEVNULL, preexec_fn=before, timeout=120)
         return result.returncode, result.stdout or b""
+
+    def run_command_line(self, line, *launcher_options, **kwargs):
+        """Windows: runs the program with exactly this command line."""
+        handle, line_file = tempfile.mkstemp(suffix=".line")  # not in the case directory
+        os.write(handle, line)
+        os.close(handle)
+        try:
+            return self.run_program(command=[*WINE, LAUNCHER, PROGRAM, line_file, *launcher_options], **kwargs)
+        finally:
+            os.remove(line_file)
 
     def convert(self, bitmap, argument, **kwargs):
         """Leaves `bitmap` as the input and runs the program on `argument`,
@@ -217,7 +269,7 @@ class Warning(Case):
 
     def test_without_standard_output(self):
         # 103: writing to a channel that is not open; nothing can be printed.
-        status, _ = self.run_program(preexec_fn=lambda: os.close(1), stdout=None)
+        status, _ = self.run_program(no_stdout=True)
         self.assertEqual(status, 103)
 
     def test_to_a_closed_pipe(self):
@@ -234,35 +286,52 @@ class Console(Case):
     """On a console every line is written out at its end; to a file or pipe
     the text goes out in one piece when the program ends."""
 
+    def on_terminal(self, *args, command=None):
+        """Runs the program with a terminal as standard output; returns its
+        status and what the terminal was sent."""
+        leader, follower = pty.openpty()
+        tty.setraw(follower)  # no translation of line ends on the way
+        status, _ = self.run_program(*args, stdout=follower, command=command)
+        os.close(follower)
+        shown = b""
+        while select.select([leader], [], [], 0.5)[0]:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:  # Linux: the other side is closed and all is read
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(leader)
+        return status, shown
+
     def stdout_writes(self, args, console):
         """The program's writes to standard output, each as its bytes."""
+        if WINE:
+            # Wine shows a terminal as a console and wraps each write to it
+            # in escape sequences that hide and show the cursor.
+            if not console:
+                status, out = self.run_program(*args)
+                return status, [out]
+            status, shown = self.on_terminal(*args)
+            writes = re.findall(rb"\x1b\[\?25l(.*?)\x1b\[\?25h", shown, re.S)
+            self.assertEqual(re.sub(rb"\x1b\[\?25[lh]", b"", shown), b"".join(writes))
+            return status, writes
         if not shutil.which("strace"):
             self.skipTest("strace is not installed")
         log = self.dir + ".strace"  # beside the case directory, not in it
         self.addCleanup(lambda: os.path.exists(log) and os.remove(log))
-        command = ["strace", "-qq", "-e", "trace=write", "-e", "signal=none", "-xx", "-s", "300", "-o", log, PROGRAM, *args]
+        command = ["strace", "-qq", "-e", "trace=write", "-e", "signal=none", "-xx", "-s", "300", "-o", log,
+                   PROGRAM, *args]
         if console:
-            leader, follower = pty.openpty()
-            tty.setraw(follower)  # no translation of line ends on the way
-            result = subprocess.run(command, cwd=self.dir, stdout=follower, stdin=subprocess.DEVNULL, timeout=60)
-            os.close(follower)
-            shown = b""
-            while select.select([leader], [], [], 0.5)[0]:
-                try:
-                    chunk = os.read(leader, 4096)
-                except OSError:  # Linux: the other side is closed and all is read
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            os.close(leader)
+            status, shown = self.on_terminal(command=command)
         else:
-            result = subprocess.run(command, cwd=self.dir, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=60)
-            shown = result.stdout
+            status, shown = self.run_program(command=command)
         with open(log) as f:
-            writes = [bytes.fromhex(m.group(1).replace("\\x", "")) for m in re.finditer(r'^write\(1, "([^"]*)"', f.read(), re.M)]
+            writes = [bytes.fromhex(m.group(1).replace("\\x", ""))
+                      for m in re.finditer(r'^write\(1, "([^"]*)"', f.read(), re.M)]
         self.assertEqual(b"".join(writes), shown)
-        return result.returncode, writes
+        return status, writes
 
     def test_warning(self):
         lines = WARNING.splitlines(keepends=True)
@@ -272,7 +341,7 @@ class Console(Case):
     def test_report(self):
         status, writes = self.stdout_writes(["pic.bmp"], console=True)
         self.assertEqual(len(writes), 1)
-        self.assert_report(status, writes[0], ENOENT)
+        self.assert_report(status, writes[0], CODE["missing"])
 
 
 class Arguments(Case):
@@ -349,7 +418,7 @@ class Conversion(Case):
 
     def test_without_standard_output(self):
         rows = test_rows(3, 2)
-        status, _ = self.convert(make_bitmap(3, 2, rows), "pic.bmp", preexec_fn=lambda: os.close(1), stdout=None)
+        status, _ = self.convert(make_bitmap(3, 2, rows), "pic.bmp", no_stdout=True)
         self.assertEqual(status, 0)
         self.assertEqual(self.read("pic.frm"), frame(3, 2, rows))
 
@@ -361,13 +430,13 @@ class Stops(Case):
     def test_missing_input(self):
         self.put("pic.frm", self.OLD)
         status, out = self.run_program("pic.bmp")
-        self.assert_report(status, out, ENOENT)
+        self.assert_report(status, out, CODE["missing"])
         self.assertEqual(self.files(), {"pic.frm"})
         self.assertEqual(self.read("pic.frm"), self.OLD)
 
     def test_missing_output_directory(self):
         status, out = self.convert(make_bitmap(3, 2), "nowhere/pic.bmp")
-        self.assert_stopped(status, out, ENOENT)
+        self.assert_stopped(status, out, CODE["missing directory"])
 
     def test_short_input(self):
         bitmap = make_bitmap(3, 2)
@@ -384,7 +453,7 @@ class Stops(Case):
             with self.subTest(offset=offset):
                 bitmap = bytearray(make_bitmap(3, 2))
                 bitmap[10:14] = struct.pack("<i", offset)
-                self.stop(bytes(bitmap), EINVAL)
+                self.stop(bytes(bitmap), CODE["negative seek"])
 
     def test_unsupported_bitmaps(self):
         for options in [dict(bits=24), dict(bits=1), dict(compression=1), dict(info_size=20, compression=2)]:
@@ -404,29 +473,29 @@ class Stops(Case):
         self.stop(with_size(65535, 65535), 203)
 
     def test_allocation_refused(self):
-        # 1 GiB would be allowed, but the address space is limited.
-        self.stop(with_size(32768, 32768), 203, preexec_fn=address_space_limit)
+        # Just under 2 GiB would be allowed, but the address space is limited.
+        self.stop(with_size(65535, 32767), 203, preexec_fn=address_space_limit)
 
     def test_row_write_cut_short(self):
         # The file may grow to the header and 10 bytes: the first 16-byte row is cut.
         self.stop(make_bitmap(16, 4), 101, preexec_fn=file_size_limit(84))
         # Full at a row's start: the write is refused outright.
-        self.stop(make_bitmap(16, 4), EFBIG, preexec_fn=file_size_limit(90))
+        self.stop(make_bitmap(16, 4), CODE["write refused"], preexec_fn=file_size_limit(90))
 
     def test_stop_without_standard_output(self):
         # The input must not take standard output's descriptor and get the report.
-        self.stop(make_bitmap(3, 2)[:30], 100, reported=False, preexec_fn=lambda: os.close(1), stdout=None)
+        self.stop(make_bitmap(3, 2)[:30], 100, reported=False, no_stdout=True)
 
     def test_input_is_a_directory(self):
         os.mkdir(self.path(INPUT))
         status, out = self.run_program("pic.bmp")
-        self.assert_report(status, out, EISDIR)
+        self.assert_report(status, out, CODE["directory in the way"])
         self.assertEqual(self.files(), set())
 
     def test_output_is_a_directory(self):
         os.mkdir(self.path("pic.frm"))
         status, out = self.convert(make_bitmap(3, 2), "pic.bmp")
-        self.assert_stopped(status, out, EISDIR)
+        self.assert_stopped(status, out, CODE["directory in the way"])
         self.assertTrue(os.path.isdir(self.path("pic.frm")))
 
 
@@ -438,24 +507,26 @@ class Permissions(Case):
         probe = subprocess.run(["/bin/sh", "-c", "test -w ."], cwd=self.dir, preexec_fn=drop_privileges)
         if probe.returncode != 0:
             self.skipTest(f"an unprivileged user can't reach {self.dir}")
+        if WINE and os.geteuid() == 0 and not WINE_USER_ENV:
+            self.skipTest("Wine can't start as an unprivileged user")
 
     def test_read_only_input(self):
         bitmap = make_bitmap(3, 2)
         self.put(INPUT, bitmap, mode=0o444)
         status, out = self.run_program("pic.bmp", unprivileged=True)
-        self.assert_stopped(status, out, EACCES)
+        self.assert_stopped(status, out, CODE["access denied"])
 
     def test_read_only_output_is_not_replaced(self):
         self.put("pic.frm", b"keep", mode=0o444)
         status, out = self.convert(make_bitmap(3, 2), "pic.bmp", unprivileged=True)
-        self.assert_stopped(status, out, EACCES, others={"pic.frm"})
+        self.assert_stopped(status, out, CODE["access denied"], others={"pic.frm"})
         self.assertEqual(self.read("pic.frm"), b"keep")
 
     def test_unwritable_directory(self):
         self.put(INPUT, make_bitmap(3, 2))
         os.chmod(self.dir, 0o555)
         status, out = self.run_program("pic.bmp", unprivileged=True)
-        self.assert_stopped(status, out, EACCES)
+        self.assert_stopped(status, out, CODE["access denied"])
 
 
 def with_size(width, height):
@@ -479,19 +550,19 @@ class Report(Case):
         negative = bytearray(bitmap)
         negative[10:14] = struct.pack("<i", -8)
         return {
-            "open input": lambda: self.stop(None, ENOENT),
-            "create output": lambda: self.stop(bitmap, ENOENT, argument="nowhere/pic.bmp"),
-            "output replaceable": lambda: self.stop(bitmap, EISDIR, argument="dir.bmp"),
+            "open input": lambda: self.stop(None, CODE["missing"]),
+            "create output": lambda: self.stop(bitmap, CODE["missing directory"], argument="nowhere/pic.bmp"),
+            "output replaceable": lambda: self.stop(bitmap, CODE["directory in the way"], argument="dir.bmp"),
             "file header read": lambda: self.stop(bitmap[:5], 100),
             "information header read": lambda: self.stop(bitmap[:20], 100),
             "bitmap check": lambda: self.stop(make_bitmap(4, 4, bits=4), 201),
-            "seek": lambda: self.stop(bytes(negative), EINVAL),
-            "header write refused": lambda: self.stop(bitmap, EFBIG, preexec_fn=file_size_limit(0)),
+            "seek": lambda: self.stop(bytes(negative), CODE["negative seek"]),
+            "header write refused": lambda: self.stop(bitmap, CODE["write refused"], preexec_fn=file_size_limit(0)),
             "header write cut": lambda: self.stop(bitmap, 101, preexec_fn=file_size_limit(50)),
             "block size": lambda: self.stop(with_size(65535, 65535), 203),
-            "allocation": lambda: self.stop(with_size(32768, 32768), 203, preexec_fn=address_space_limit),
+            "allocation": lambda: self.stop(with_size(65535, 32767), 203, preexec_fn=address_space_limit),
             "pixel read": lambda: self.stop(bitmap[:-1], 100),
-            "row write refused": lambda: self.stop(bitmap, EFBIG, preexec_fn=file_size_limit(90)),
+            "row write refused": lambda: self.stop(bitmap, CODE["write refused"], preexec_fn=file_size_limit(90)),
             "row write cut": lambda: self.stop(bitmap, 101, preexec_fn=file_size_limit(84)),
         }
 
@@ -519,18 +590,112 @@ class Report(Case):
     def test_redirected_to_a_file(self):
         with open(self.path("report.txt"), "wb") as out:
             status, _ = self.run_program("pic.bmp", stdout=out)
-        self.assert_report(status, self.read("report.txt"), ENOENT)
+        self.assert_report(status, self.read("report.txt"), CODE["missing"])
+
+
+class CommandLine(Case):
+    """Windows: the program splits its raw command line itself. Each line is
+    handed over exactly, through the launcher."""
+
+    def setUp(self):
+        if not LAUNCHER:
+            self.skipTest("the program takes an argument vector here, not a raw command line")
+        super().setUp()
+
+    def test_no_arguments(self):
+        for line in [b'tessera "" ""', b'tessera "', b"tessera", b'tessera \t\x01 ""']:
+            with self.subTest(line=line):
+                self.assertEqual(self.run_command_line(line), (0, WARNING))
+        self.assertEqual(self.files(), set())
+
+    def test_first_argument_names_the_frame(self):
+        rows = test_rows(3, 2)
+        for line, name in [(b'tessera "" x', "x.frm"),
+                           (b'tessera "C:\\My Pictures\\tree.bmp"', "tree.frm"),
+                           (b'"C:\\Program Files\\tessera.exe" a.bmp b.bmp', "a.frm"),
+                           (b'tessera ab"c d"e', "abc de.frm"),
+                           (b'tessera\ta.bmp\tb.bmp', "a.frm"),
+                           (b'tessera\x01\x1f""a.bmp\x7fb', "a.frm"),
+                           (b"tessera C:\\" + b"d" * 300 + b"\\" + b"x" * 250 + b".bmp", "x" * 250 + ".frm")]:
+            with self.subTest(line=line[:60]):
+                self.fresh()
+                self.put(INPUT, make_bitmap(3, 2, rows))
+                status, out = self.run_command_line(line)
+                self.assert_converted(status, out, name, frame(3, 2, rows))
+
+    def test_bytes_above_127_are_ordinary(self):
+        # Wine keeps file names in UTF-8 and takes the program's bytes as
+        # Windows code page 1252.
+        self.put(INPUT, make_bitmap(3, 2))
+        status, out = self.run_command_line(b"tessera \xe9t\xe9\xa0x.bmp")
+        self.assertEqual((status, out), (0, b""))
+        self.assertEqual(self.files(), {INPUT, "\xe9t\xe9\xa0x.frm"})
+
+
+def wine_environment(prefix):
+    return dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+
+def start_wine(env, as_user=None):
+    """Prepares a Wine prefix once for the whole run and keeps its server and
+    services running, started without the limits that some cases set on the
+    program (a server started under a file-size limit crashes). Returns False
+    when Wine can't start."""
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                 env=env, preexec_fn=as_user)
+    prefix = env["WINEPREFIX"]
+    os.makedirs(prefix, exist_ok=True)
+    subprocess.run(["wineserver", "-k"], **quiet)
+    info = os.stat(prefix)
+    socket = f"/tmp/.wine-{info.st_uid}/server-{info.st_dev:x}-{info.st_ino:x}/socket"
+    subprocess.Popen(["wineserver", "--persistent", "--foreground"], start_new_session=True, **quiet)
+    deadline = time.monotonic() + 30
+    while not os.path.exists(socket) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if subprocess.run(["wineboot", "-i"], timeout=600, **quiet).returncode != 0:
+        return False
+    return subprocess.run([*WINE, PROGRAM], timeout=120, **quiet).returncode == 0
+
+
+def stop_wine(env, as_user=None):
+    subprocess.run(["wineserver", "-k"], env=env, preexec_fn=as_user,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def main():
-    global PROGRAM, SUITE
+    global PROGRAM, SUITE, LAUNCHER, WINE, WINE_USER_ENV, CODE, PLATFORM
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--suite", required=True)
+    parser.add_argument("--wine", action="store_true", help="the program is a Windows program to run under Wine")
+    parser.add_argument("--launcher", help="Windows: the launcher that hands over exact command lines")
     args, rest = parser.parse_known_args()
     PROGRAM = os.path.abspath(args.program)
     SUITE = os.path.abspath(args.suite)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    if not args.wine:
+        unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+        return
+
+    WINE, CODE, PLATFORM = ["wine"], WINDOWS_CODES, "windows"
+    LAUNCHER = os.path.abspath(args.launcher)
+    os.environ.update(wine_environment(os.environ.get("WINEPREFIX") or tempfile.mkdtemp(prefix="tessera-wine-")))
+    if not start_wine(os.environ):
+        sys.exit("Wine can't start")
+    # The cases that need an ordinary user run Wine as that user, with a prefix of its own.
+    user_prefix = tempfile.mkdtemp(prefix="tessera-wine-user-")
+    WINE_USER_ENV = dict(wine_environment(user_prefix), HOME=user_prefix)
+    if os.geteuid() == 0:
+        os.chmod(user_prefix, 0o755)
+        os.chown(user_prefix, 65534, 65534)
+        if not start_wine(WINE_USER_ENV, as_user=drop_privileges):
+            WINE_USER_ENV = None
+    try:
+        unittest.main(argv=[sys.argv[0], *rest], verbosity=2, exit=False)
+    finally:
+        stop_wine(os.environ)
+        if WINE_USER_ENV and os.geteuid() == 0:
+            stop_wine(WINE_USER_ENV, as_user=drop_privileges)
+        shutil.rmtree(user_prefix, ignore_errors=True)
 
 
 if __name__ == "__main__":

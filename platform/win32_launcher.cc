@@ -1,0 +1,40 @@
+// Test helper, Windows only: starts a program with an exact command line and
+// ends with its exit code.
+//
+//   windows_launcher.exe PROGRAM COMMAND-LINE-FILE [--no-stdout]
+//
+// The command line is the whole content of COMMAND-LINE-FILE, byte for byte.
+// Wine builds a program's command line from a Unix argument vector, so tabs,
+// control bytes, lone quotes or empty quoted items can reach tessera.exe
+// unchanged only this way. Standard handles are passed on; with --no-stdout
+// the program gets no standard output handle at all.
+#include <windows.h>
+
+#include <string>
+
+int main(int argc, char** argv) {
+  bool no_stdout = argc == 4 && std::string(argv[3]) == "--no-stdout";
+  if (argc != 3 && !no_stdout) return 1000;
+  HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1001;
+  std::string line(65536, '\0');
+  DWORD got = 0;
+  if (!ReadFile(file, line.data(), static_cast<DWORD>(line.size() - 1), &got, nullptr)) return 1002;
+  CloseHandle(file);
+  line.resize(got);
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = no_stdout ? nullptr : GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(argv[1], line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    return 1003;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 1004;
+  GetExitCodeProcess(process.hProcess, &status);
+  return static_cast<int>(status);
+}
