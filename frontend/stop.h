@@ -13,8 +13,9 @@ constexpr uint32_t kChannelNotOpen = 103;
 constexpr uint32_t kUnsupportedBitmap = 201;
 constexpr uint32_t kOutOfMemory = 203;
 
-// Ends the run with `code` as exit status, after removing a pending temporary
-// output and printing the one-line run-time error report.
+// Ends the run with `code` as exit status, after undoing what a conversion
+// left in progress (its temporary output above all) and printing the one-line
+// run-time error report.
 //
 // The failure point is the address this call returns to, so every call site
 // has its own. `site` is never read: it makes the arguments of every call

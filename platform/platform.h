@@ -26,16 +26,17 @@ uint32_t FileCheckReplaceable(const char* name);
 
 // Creates a new file, unique to this run, in the directory of `target`; it
 // never replaces anything. The platform remembers it until it is moved onto
-// `target` by FileReplaceWithTemporary or removed by FileRemoveTemporary.
+// `target` by FileReplaceWithTemporary or removed by CleanUpForStop.
 uint32_t FileCreateTemporary(const char* target, FileHandle* file);
 
 // Moves the closed temporary file onto `target` in one atomic step,
 // replacing any file of that name.
 uint32_t FileReplaceWithTemporary(const char* target);
 
-// Removes the temporary file if one is still pending. Errors are ignored: it
-// runs only on the way to a stop.
-void FileRemoveTemporary();
+// On the way to a stop: closes the files still open, removes the temporary
+// file if it is still pending and releases the pixel block, so that nothing a
+// failed conversion started outlives it. Errors are ignored.
+void CleanUpForStop();
 
 // Reads up to `count` bytes; `*done` tells how many arrived. On POSIX a read
 // cut short before the end of the file is continued.

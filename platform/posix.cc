@@ -21,6 +21,20 @@ namespace {
 std::string temporary_name;
 bool temporary_pending = false;
 
+// What a conversion holds, for CleanUpForStop: at most the input and the
+// temporary output are open at once.
+int open_files[2] = {-1, -1};
+void* block_in_use = nullptr;
+
+void Track(int fd) {
+  for (int& slot : open_files) {
+    if (slot < 0) {
+      slot = fd;
+      return;
+    }
+  }
+}
+
 // Keeps descriptors 0 to 2 free: should the process have started without
 // standard output, a file opened now must not take its number, or the run-time
 // error report would land in that file.
@@ -42,6 +56,7 @@ uint32_t FileOpenExisting(const char* name, FileHandle* file) {
   int fd = open(name, O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return errno;
   if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
+  Track(fd);
   *file = fd;
   return 0;
 }
@@ -75,6 +90,7 @@ uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
     }
     temporary_pending = true;
     if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
+    Track(fd);
     *file = fd;
     return 0;
   }
@@ -86,10 +102,14 @@ uint32_t FileReplaceWithTemporary(const char* target) {
   return 0;
 }
 
-void FileRemoveTemporary() {
-  if (!temporary_pending) return;
-  unlink(temporary_name.c_str());
+void CleanUpForStop() {
+  for (int& fd : open_files) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  if (temporary_pending) unlink(temporary_name.c_str());
   temporary_pending = false;
+  ReleaseBlock(block_in_use);
 }
 
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
@@ -129,13 +149,19 @@ uint32_t FileSeek(FileHandle file, int32_t position) {
 }
 
 uint32_t FileClose(FileHandle file) {
+  for (int& slot : open_files) {
+    if (slot == file) slot = -1;
+  }
   if (close(static_cast<int>(file)) != 0) return errno;
   return 0;
 }
 
-void* AllocateBlock(size_t size) { return malloc(size); }
+void* AllocateBlock(size_t size) { return block_in_use = malloc(size); }
 
-void ReleaseBlock(void* block) { free(block); }
+void ReleaseBlock(void* block) {
+  if (block == block_in_use) block_in_use = nullptr;
+  free(block);
+}
 
 StdoutKind StdoutOpen() {
   // A reader that went away must give a write error, not end the process.

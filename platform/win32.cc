@@ -9,8 +9,21 @@ namespace {
 
 // The temporary output while it is pending: created, not yet moved or removed.
 std::string temporary_name;
-HANDLE temporary_handle = INVALID_HANDLE_VALUE;
 bool temporary_pending = false;
+
+// What a conversion holds, for CleanUpForStop: at most the input and the
+// temporary output are open at once.
+HANDLE open_files[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+void* block_in_use = nullptr;
+
+void Track(HANDLE handle) {
+  for (HANDLE& slot : open_files) {
+    if (slot == INVALID_HANDLE_VALUE) {
+      slot = handle;
+      return;
+    }
+  }
+}
 
 HANDLE stdout_handle = INVALID_HANDLE_VALUE;
 
@@ -26,6 +39,7 @@ uint32_t FileOpenExisting(const char* name, FileHandle* file) {
   HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, kShareReadWrite, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  Track(handle);
   *file = reinterpret_cast<FileHandle>(handle);
   return 0;
 }
@@ -58,7 +72,7 @@ uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
       if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
       return error;
     }
-    temporary_handle = handle;
+    Track(handle);
     temporary_pending = true;
     *file = reinterpret_cast<FileHandle>(handle);
     return 0;
@@ -71,13 +85,15 @@ uint32_t FileReplaceWithTemporary(const char* target) {
   return 0;
 }
 
-void FileRemoveTemporary() {
-  if (!temporary_pending) return;
-  // An open file can't be deleted here: close it first.
-  if (temporary_handle != INVALID_HANDLE_VALUE) CloseHandle(temporary_handle);
-  temporary_handle = INVALID_HANDLE_VALUE;
-  DeleteFileA(temporary_name.c_str());
+void CleanUpForStop() {
+  // Closed first: an open file can't be deleted here.
+  for (HANDLE& handle : open_files) {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+  if (temporary_pending) DeleteFileA(temporary_name.c_str());
   temporary_pending = false;
+  ReleaseBlock(block_in_use);
 }
 
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
@@ -104,13 +120,21 @@ uint32_t FileSeek(FileHandle file, int32_t position) {
 }
 
 uint32_t FileClose(FileHandle file) {
-  if (AsHandle(file) == temporary_handle) temporary_handle = INVALID_HANDLE_VALUE;
+  for (HANDLE& slot : open_files) {
+    if (slot == AsHandle(file)) slot = INVALID_HANDLE_VALUE;
+  }
   return CloseHandle(AsHandle(file)) ? 0 : GetLastError();
 }
 
-void* AllocateBlock(size_t size) { return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
+void* AllocateBlock(size_t size) {
+  return block_in_use = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
 
-void ReleaseBlock(void* block) { VirtualFree(block, 0, MEM_RELEASE); }
+void ReleaseBlock(void* block) {
+  if (block == nullptr) return;
+  if (block == block_in_use) block_in_use = nullptr;
+  VirtualFree(block, 0, MEM_RELEASE);
+}
 
 StdoutKind StdoutOpen() {
   stdout_handle = GetStdHandle(STD_OUTPUT_HANDLE);
