@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Benchmark: the whole tessera process (start, read, write, end) against the
+floor, `cp` of the same "vantrel.tmp", and against the script a user would
+otherwise write, a short Python program with Pillow.
+
+    bench/run.py [--program build/tessera] [--runs 200]
+
+For each bitmap it makes, the three commands run in turn, alternating, in the
+same directory; the table gives the median wall time of each, the ratios, and
+tessera's peak resident memory against the pixel block plus 2 MiB. It prints
+figures and judges nothing: a busy machine gives slower figures, not a failure.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SIZES = [(64, 64), (640, 480), (4096, 4096), (1, 65535), (65535, 1)]
+
+# The conversion as a user would write it with Pillow: decode the bitmap,
+# take its palette indices top to bottom, write the header and the pixels.
+PILLOW_SCRIPT = r"""
+import struct, sys
+from PIL import Image
+image = Image.open("vantrel.tmp")
+width, height = image.size
+header = struct.pack(">IHHH12x12x24xIHHIHH", 4, 0, 0, 1, width * height + 12, width, height, width * height, 0, 0)
+with open(sys.argv[1].split("\\")[-1].split(".")[0] + ".frm", "wb") as out:
+    out.write(header + image.tobytes())
+"""
+
+
+def bitmap(width, height):
+    stride = (width + 3) // 4 * 4
+    row = bytes(x & 0xFF for x in range(width)) + bytes(stride - width)
+    pixels = row * height
+    palette = bytes(range(256)) * 4
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(pixels), 2835, 2835, 256, 0)
+    offset = 14 + len(info) + len(palette)
+    return struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset) + info + palette + pixels
+
+
+def wall_time(command, cwd, output):
+    # Each run writes a new file, as in a pipeline that converts one picture
+    # after another: replacing an existing file costs extra on some file
+    # systems (ext4 flushes the new data before it renames over the old).
+    if os.path.exists(os.path.join(cwd, output)):
+        os.remove(os.path.join(cwd, output))
+    start = time.perf_counter()
+    subprocess.run(command, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def peak_memory_kib(command, cwd):
+    result = subprocess.run(["/usr/bin/time", "-v", *command], cwd=cwd, check=True,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    for line in result.stderr.splitlines():
+        if "Maximum resident set size" in line:
+            return int(line.split(":")[1])
+    raise RuntimeError("no peak memory from /usr/bin/time")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--program", default="build/tessera")
+    parser.add_argument("--runs", type=int, default=200, help="runs of tessera and cp for the smallest bitmap")
+    parser.add_argument("--python", default="/usr/bin/python3", help="a Python that has Pillow")
+    args = parser.parse_args()
+    program = os.path.abspath(args.program)
+    pillow = subprocess.run([args.python, "-c", "import PIL"], capture_output=True).returncode == 0
+    if not pillow:
+        print(f"note: {args.python} has no Pillow (Debian: python3-pil); its column stays empty", file=sys.stderr)
+
+    print(f"| bitmap | tessera | cp | Pillow | tessera / cp | Pillow / tessera | peak memory | block + 2 MiB |")
+    print(f"|---|---:|---:|---:|---:|---:|---:|---:|")
+    for width, height in SIZES:
+        work = tempfile.mkdtemp(prefix="tessera-bench-")
+        try:
+            data = bitmap(width, height)
+            with open(os.path.join(work, "vantrel.tmp"), "wb") as f:
+                f.write(data)
+            with open(os.path.join(work, "convert.py"), "w") as f:
+                f.write(PILLOW_SCRIPT)
+            commands = {
+                "tessera": [program, "C:\\art\\pic.bmp"],
+                "cp": ["cp", "vantrel.tmp", "copy.tmp"],
+                "Pillow": [args.python, "convert.py", "C:\\art\\pic.bmp"],
+            }
+            outputs = {"tessera": "pic.frm", "cp": "copy.tmp", "Pillow": "pic.frm"}
+            if not pillow:
+                del commands["Pillow"]
+            # Fewer runs for big pictures; Pillow, far slower, runs a tenth as often.
+            runs = max(20, min(args.runs, args.runs * 300000 // (width * height)))
+            times = {name: [] for name in commands}
+            for run in range(runs):
+                for name, command in commands.items():
+                    if name == "Pillow" and run % 10:
+                        continue
+                    times[name].append(wall_time(command, work, outputs[name]))
+            median = {name: statistics.median(values) * 1000 for name, values in times.items()}
+            stride = (width + 3) // 4 * 4
+            block_kib = stride * height / 1024
+            peak = peak_memory_kib(commands["tessera"], work)
+            pillow_ms = f"{median['Pillow']:.2f} ms" if pillow else ""
+            pillow_ratio = f"{median['Pillow'] / median['tessera']:.1f}" if pillow else ""
+            print(f"| {width} × {height} | {median['tessera']:.2f} ms | {median['cp']:.2f} ms | {pillow_ms} "
+                  f"| {median['tessera'] / median['cp']:.2f} | {pillow_ratio} "
+                  f"| {peak} KiB | {block_kib + 2048:.0f} KiB |", flush=True)
+        finally:
+            shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
