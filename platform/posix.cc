@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +24,7 @@ bool temporary_pending = false;
 // temporary output are open at once.
 int open_files[2] = {-1, -1};
 void* block_in_use = nullptr;
+size_t block_size_in_use = 0;
 
 void Track(int fd) {
   for (int& slot : open_files) {
@@ -156,11 +156,34 @@ uint32_t FileClose(FileHandle file) {
   return 0;
 }
 
-void* AllocateBlock(size_t size) { return block_in_use = malloc(size); }
+void* AllocateBlock(size_t size) {
+  // Straight from the kernel, with no zeroing of our own: the read fills it.
+  // A large block is aligned to 2 MiB and asks for huge pages, so that the
+  // read faults in a few hundred huge pages instead of thousands of small
+  // ones; the slack in front of the aligned start is given back at once.
+  constexpr size_t kHugePage = size_t{2} << 20;
+  size_t slack = size >= kHugePage ? kHugePage : 0;
+  void* mapping = mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) return nullptr;
+  char* block = static_cast<char*>(mapping);
+  if (slack > 0) {
+    uintptr_t address = reinterpret_cast<uintptr_t>(mapping);
+    block += (kHugePage - address % kHugePage) % kHugePage;
+    if (block > mapping) munmap(mapping, static_cast<size_t>(block - static_cast<char*>(mapping)));
+    char* mapping_end = static_cast<char*>(mapping) + size + slack;
+    size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    char* block_end = block + (size + page - 1) / page * page;
+    if (mapping_end > block_end) munmap(block_end, static_cast<size_t>(mapping_end - block_end));
+    madvise(block, size, MADV_HUGEPAGE);
+  }
+  block_size_in_use = size;
+  return block_in_use = block;
+}
 
 void ReleaseBlock(void* block) {
-  if (block == block_in_use) block_in_use = nullptr;
-  free(block);
+  if (block == nullptr) return;  // there is only ever the one block
+  munmap(block, block_size_in_use);
+  block_in_use = nullptr;
 }
 
 StdoutKind StdoutOpen() {
