@@ -58,7 +58,7 @@ def make_bitmap(width, height, rows=None, bits=8, compression=0, info_size=40,
     """A bitmap with `rows` (top to bottom, each `width` bytes) stored as the
     format wants: padded to 4 bytes, bottom-up unless `top_down`."""
     if rows is None:
-        rows = [bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height)]
+        rows = sample_rows(width, height)
     stride = (width + 3) // 4 * 4
     stored = rows if top_down else rows[::-1]
     pixels = b"".join(row + bytes(stride - len(row)) for row in stored)
@@ -85,23 +85,8 @@ def frame(width, height, rows):
     return header + b"".join(rows)
 
 
-def test_rows(width, height):
+def sample_rows(width, height):
     return [bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height)]
-
-
-def needs_small_address_space(test):
-    """A sanitized program reserves terabytes of shadow memory at start and
-    can't run under the limit that makes its allocation fail."""
-    def checked(self):
-        if SANITIZED:
-            self.skipTest("a sanitized program can't run in a small address space")
-        test(self)
-    return checked
-
-
-def address_space_limit():
-    limit = ADDRESS_SPACE[PLATFORM]
-    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
 
 def drop_privileges():
@@ -223,12 +208,13 @@ class Case(unittest.TestCase):
     def assert_stopped(self, status, out, code, others=(), reported=True):
         """A stop: the code, its report, and nothing left but the input and the
         files that were there before. Returns the report's address."""
-        address = self.assert_report(status, out, code) if reported else None
-        if not reported:
+        if reported:
+            address = self.assert_report(status, out, code)
+        else:
+            address = None
             self.assertEqual((status, out), (code & 0xFF, b""))
         self.assertEqual(self.files() - {INPUT}, set(others))
         return address
-
 
     OLD = b"an earlier frame"
 
@@ -360,7 +346,7 @@ class Console(Case):
 
 class Arguments(Case):
     def test_first_non_empty_argument_names_the_frame(self):
-        rows = test_rows(3, 2)
+        rows = sample_rows(3, 2)
         for args, name in [(("", "x.bmp"), "x.frm"), (("a.bmp", "b.bmp"), "a.frm"),
                            (("C:\\art\\tree.bmp",), "tree.frm"), (("tree",), "tree.frm"),
                            (("tree.old.bmp",), "tree.frm"), (("art\\",), ".frm"),
@@ -374,7 +360,7 @@ class Arguments(Case):
                 os.remove(self.path(name))
 
     def test_forward_slash_reaches_a_subdirectory(self):
-        rows = test_rows(3, 2)
+        rows = sample_rows(3, 2)
         os.mkdir(self.path("art"))
         status, out = self.convert(make_bitmap(3, 2, rows), "art/tree.bmp")
         self.assert_converted(status, out, "art/tree.frm", frame(3, 2, rows))
@@ -382,7 +368,7 @@ class Arguments(Case):
 
 class Conversion(Case):
     def check(self, width, height, **bitmap_options):
-        rows = test_rows(width, height)
+        rows = sample_rows(width, height)
         status, out = self.convert(make_bitmap(width, height, rows, **bitmap_options), "pic.bmp")
         self.assert_converted(status, out, "pic.frm", frame(width, height, rows))
 
@@ -431,71 +417,104 @@ class Conversion(Case):
         self.assertEqual(self.read("pic.frm"), first)
 
     def test_without_standard_output(self):
-        rows = test_rows(3, 2)
+        rows = sample_rows(3, 2)
         status, _ = self.convert(make_bitmap(3, 2, rows), "pic.bmp", no_stdout=True)
         self.assertEqual(status, 0)
         self.assertEqual(self.read("pic.frm"), frame(3, 2, rows))
 
 
+def with_size(width, height):
+    """A 1 x 1 bitmap whose header claims another size."""
+    bitmap = bytearray(make_bitmap(1, 1))
+    bitmap[18:26] = struct.pack("<ii", width, height)
+    return bytes(bitmap)
+
+
+def with_offset(offset):
+    """A 16 x 4 bitmap with another pixel-data offset."""
+    bitmap = bytearray(make_bitmap(16, 4))
+    bitmap[10:14] = struct.pack("<i", offset)
+    return bytes(bitmap)
+
+
+def file_size_limit(size):
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+
+def address_space_limit():
+    limit = ADDRESS_SPACE[PLATFORM]
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+
 class Stops(Case):
-    """Each stop gives its code; an existing output keeps its old bytes and no
-    temporary file remains."""
+    """A stop gives its code and its one-line report; an earlier frame keeps
+    its bytes and no temporary file remains."""
 
-    def test_missing_input(self):
-        self.put("pic.frm", self.OLD)
-        status, out = self.run_program("pic.bmp")
-        self.assert_report(status, out, CODE["missing"])
-        self.assertEqual(self.files(), {"pic.frm"})
-        self.assertEqual(self.read("pic.frm"), self.OLD)
+    def test_every_check_the_tests_can_reach(self):
+        """One failure for each check in the program, each reported with an
+        address of its own."""
+        bitmap = make_bitmap(16, 4)
+        failures = [
+            ("open input", None, CODE["missing"], {}),
+            ("create output", bitmap, CODE["missing directory"], dict(argument="nowhere/pic.bmp")),
+            ("output replaceable", bitmap, CODE["directory in the way"], dict(argument="dir.bmp")),
+            ("file header read", bitmap[:5], 100, {}),
+            ("information header read", bitmap[:20], 100, {}),
+            ("bitmap check", make_bitmap(4, 4, bits=4), 201, {}),
+            ("seek", with_offset(-8), CODE["negative seek"], {}),
+            ("header write refused", bitmap, CODE["write refused"], dict(preexec_fn=file_size_limit(0))),
+            ("header write cut", bitmap, 101, dict(preexec_fn=file_size_limit(50))),
+            # 65536 x 65535 bytes: over 2^31 - 7, refused before any allocation.
+            ("block size", with_size(65535, 65535), 203, {}),
+            # Just under 2 GiB would be allowed, but the address space is limited.
+            ("allocation", with_size(65535, 32767), 203, dict(preexec_fn=address_space_limit)),
+            ("pixel read", bitmap[:-1], 100, {}),
+            # The file may hold the header and the first 16-byte row: the
+            # second row's write is refused; with 10 bytes more it is cut.
+            ("row write refused", bitmap, CODE["write refused"], dict(preexec_fn=file_size_limit(90))),
+            ("row write cut", bitmap, 101, dict(preexec_fn=file_size_limit(84))),
+        ]
+        addresses = {}
+        for name, bitmap, code, options in failures:
+            if name == "allocation" and SANITIZED:
+                continue  # a sanitized program can't even start in a small address space
+            with self.subTest(name):
+                self.fresh()
+                os.mkdir(self.path("dir.frm"))
+                addresses.setdefault(self.stop(bitmap, code, **options), []).append(name)
+                self.assertTrue(os.path.isdir(self.path("dir.frm")))
+        shared = {address: names for address, names in addresses.items() if len(names) > 1}
+        self.assertEqual(shared, {}, "checks that share an address")
 
-    def test_missing_output_directory(self):
-        status, out = self.convert(make_bitmap(3, 2), "nowhere/pic.bmp")
-        self.assert_stopped(status, out, CODE["missing directory"])
+    def test_the_same_failure_gives_the_same_line(self):
+        lines = set()
+        for _ in range(3):
+            self.fresh()
+            lines.add(self.run_program("pic.bmp"))
+        self.assertEqual(len(lines), 1, lines)
+
+    def test_report_redirected_to_a_file(self):
+        with open(self.path("report.txt"), "wb") as out:
+            status, _ = self.run_program("pic.bmp", stdout=out)
+        self.assert_report(status, self.read("report.txt"), CODE["missing"])
 
     def test_short_input(self):
         bitmap = make_bitmap(3, 2)
         for length in [0, 13, 14, 53]:
             with self.subTest(length=length):
                 self.stop(bitmap[:length], 100)
-        self.stop(bitmap[:-1], 100)  # one pixel byte missing
 
-    def test_pixel_offset_past_the_end(self):
+    def test_pixel_offset_out_of_reach(self):
         self.stop(past_the_end(make_bitmap(3, 2)), 100)
-
-    def test_negative_pixel_offset(self):
-        for offset in [-8, -(1 << 31)]:
-            with self.subTest(offset=offset):
-                bitmap = bytearray(make_bitmap(3, 2))
-                bitmap[10:14] = struct.pack("<i", offset)
-                self.stop(bytes(bitmap), CODE["negative seek"])
+        self.stop(with_offset(-(1 << 31)), CODE["negative seek"])
 
     def test_unsupported_bitmaps(self):
         for options in [dict(bits=24), dict(bits=1), dict(compression=1), dict(info_size=20, compression=2)]:
             with self.subTest(**options):
                 self.stop(make_bitmap(4, 2, **options), 201)
-        for width, height in [(-1, 2), (65536, 1), (1, 65536), (1, -65536)]:
+        for width, height in [(-1, 2), (65536, 1), (1, 65536), (1, -65536), (1, -(1 << 31))]:
             with self.subTest(width=width, height=height):
-                bitmap = bytearray(make_bitmap(1, 1))
-                bitmap[18:26] = struct.pack("<ii", width, height)
-                self.stop(bytes(bitmap), 201)
-        bitmap = bytearray(make_bitmap(1, 1))
-        bitmap[22:26] = struct.pack("<I", 0x80000000)
-        self.stop(bytes(bitmap), 201)
-
-    def test_block_too_large(self):
-        # 65536 x 65535 bytes: over 2^31 - 7, refused before any allocation.
-        self.stop(with_size(65535, 65535), 203)
-
-    @needs_small_address_space
-    def test_allocation_refused(self):
-        # Just under 2 GiB would be allowed, but the address space is limited.
-        self.stop(with_size(65535, 32767), 203, preexec_fn=address_space_limit)
-
-    def test_row_write_cut_short(self):
-        # The file may grow to the header and 10 bytes: the first 16-byte row is cut.
-        self.stop(make_bitmap(16, 4), 101, preexec_fn=file_size_limit(84))
-        # Full at a row's start: the write is refused outright.
-        self.stop(make_bitmap(16, 4), CODE["write refused"], preexec_fn=file_size_limit(90))
+                self.stop(with_size(width, height), 201)
 
     def test_stop_without_standard_output(self):
         # The input must not take standard output's descriptor and get the report.
@@ -505,12 +524,6 @@ class Stops(Case):
         os.mkdir(self.path(INPUT))
         self.stop(None, CODE["directory in the way"])
         self.assertTrue(os.path.isdir(self.path(INPUT)))
-
-    def test_output_is_a_directory(self):
-        os.mkdir(self.path("pic.frm"))
-        status, out = self.convert(make_bitmap(3, 2), "pic.bmp")
-        self.assert_stopped(status, out, CODE["directory in the way"])
-        self.assertTrue(os.path.isdir(self.path("pic.frm")))
 
 
 class Permissions(Case):
@@ -545,73 +558,6 @@ class Permissions(Case):
         self.assert_stopped(status, out, CODE["access denied"])
 
 
-def with_size(width, height):
-    """A 1 x 1 bitmap whose header claims another size."""
-    bitmap = bytearray(make_bitmap(1, 1))
-    bitmap[18:26] = struct.pack("<ii", width, height)
-    return bytes(bitmap)
-
-
-def file_size_limit(size):
-    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
-
-
-class Report(Case):
-    """The one-line report of a stop: its layout, and an address of its own
-    for every place in the program where a failure is detected."""
-
-    def failures(self):
-        """One failure of every check the tests can reach, by name."""
-        bitmap = make_bitmap(16, 4)
-        negative = bytearray(bitmap)
-        negative[10:14] = struct.pack("<i", -8)
-        return {
-            "open input": lambda: self.stop(None, CODE["missing"]),
-            "create output": lambda: self.stop(bitmap, CODE["missing directory"], argument="nowhere/pic.bmp"),
-            "output replaceable": lambda: self.stop(bitmap, CODE["directory in the way"], argument="dir.bmp"),
-            "file header read": lambda: self.stop(bitmap[:5], 100),
-            "information header read": lambda: self.stop(bitmap[:20], 100),
-            "bitmap check": lambda: self.stop(make_bitmap(4, 4, bits=4), 201),
-            "seek": lambda: self.stop(bytes(negative), CODE["negative seek"]),
-            "header write refused": lambda: self.stop(bitmap, CODE["write refused"], preexec_fn=file_size_limit(0)),
-            "header write cut": lambda: self.stop(bitmap, 101, preexec_fn=file_size_limit(50)),
-            "block size": lambda: self.stop(with_size(65535, 65535), 203),
-            "allocation": lambda: self.stop(with_size(65535, 32767), 203, preexec_fn=address_space_limit),
-            "pixel read": lambda: self.stop(bitmap[:-1], 100),
-            "row write refused": lambda: self.stop(bitmap, CODE["write refused"], preexec_fn=file_size_limit(90)),
-            "row write cut": lambda: self.stop(bitmap, 101, preexec_fn=file_size_limit(84)),
-        }
-
-    def test_every_failure_site_has_its_own_address(self):
-        addresses = {}
-        failures = self.failures()
-        if SANITIZED:
-            del failures["allocation"]  # see needs_small_address_space
-        for name, fail in failures.items():
-            with self.subTest(name):
-                self.fresh()
-                if name == "output replaceable":
-                    os.mkdir(self.path("dir.frm"))
-                addresses[name] = fail()
-        by_address = {}
-        for name, address in addresses.items():
-            by_address.setdefault(address, []).append(name)
-        shared = {address: names for address, names in by_address.items() if len(names) > 1}
-        self.assertEqual(shared, {}, "failure sites that share an address")
-
-    def test_the_same_failure_gives_the_same_line(self):
-        lines = set()
-        for _ in range(3):
-            self.fresh()
-            lines.add(self.run_program("pic.bmp"))
-        self.assertEqual(len(lines), 1, lines)
-
-    def test_redirected_to_a_file(self):
-        with open(self.path("report.txt"), "wb") as out:
-            status, _ = self.run_program("pic.bmp", stdout=out)
-        self.assert_report(status, self.read("report.txt"), CODE["missing"])
-
-
 class CommandLine(Case):
     """Windows: the program splits its raw command line itself. Each line is
     handed over exactly, through the launcher."""
@@ -628,7 +574,7 @@ class CommandLine(Case):
         self.assertEqual(self.files(), set())
 
     def test_first_argument_names_the_frame(self):
-        rows = test_rows(3, 2)
+        rows = sample_rows(3, 2)
         for line, name in [(b'tessera "" x', "x.frm"),
                            (b'tessera "C:\\My Pictures\\tree.bmp"', "tree.frm"),
                            (b'"C:\\Program Files\\tessera.exe" a.bmp b.bmp', "a.frm"),
