@@ -159,8 +159,8 @@ uint32_t FileClose(FileHandle file) {
 void* AllocateBlock(size_t size) {
   // Straight from the kernel, with no zeroing of our own: the read fills it.
   // A large block is aligned to 2 MiB and asks for huge pages, so that the
-  // read faults in a few hundred huge pages instead of thousands of small
-  // ones; the slack in front of the aligned start is given back at once.
+  // read faults in a few huge pages instead of thousands of small ones; the
+  // slack mapped around the aligned block is given back at once.
   constexpr size_t kHugePage = size_t{2} << 20;
   size_t slack = size >= kHugePage ? kHugePage : 0;
   void* mapping = mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
