@@ -1,0 +1,275 @@
+"""What every end-to-end case stands on: the program under test and how to run
+it (natively or under Wine), a fresh directory per case, the bitmap and frame
+builders, and the checks of what a run leaves behind."""
+
+import atexit
+import os
+import re
+import resource
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import unittest
+
+WARNING = b"Do not run this program outside of hobrent.bat\r\n unless you know exactly how it works!\r\n"
+INPUT = "vantrel.tmp"
+CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+
+class Target:
+    """The program under test; end_to_end.py sets it up before any case runs."""
+    program = None
+    launcher = None       # Windows: starts the program with an exact command line
+    wine = None           # the command that runs a Windows program, when testing one
+    wine_user_env = None  # Wine's environment for an ordinary user, when it has one
+    sanitized = False     # the program is built with sanitizers
+    platform = "posix"
+
+
+target = Target()
+
+# The operating system's error numbers the program passes on, by platform.
+POSIX_CODES = {
+    "missing": 2, "missing directory": 2, "access denied": 13, "directory in the way": 21,
+    "negative seek": 22, "write refused": 27,
+}
+# A write past a file-size limit (Windows has none; Wine passes it on)
+# fails with ERROR_GEN_FAILURE.
+WINDOWS_CODES = {
+    "missing": 2, "missing directory": 3, "access denied": 5, "directory in the way": 5,
+    "negative seek": 131, "write refused": 31,
+}
+CODE = dict(POSIX_CODES)  # switched to WINDOWS_CODES in place for a Windows program
+# Address space the program may have when an allocation must fail: Wine
+# alone needs more than a native program.
+ADDRESS_SPACE = {"posix": 256 << 20, "windows": 2000000 << 10}
+
+
+def make_bitmap(width, height, rows=None, bits=8, compression=0, info_size=40,
+                offset=None, top_down=False):
+    """A bitmap with `rows` (top to bottom, each `width` bytes) stored as the
+    format wants: padded to 4 bytes, bottom-up unless `top_down`."""
+    if rows is None:
+        rows = sample_rows(width, height)
+    stride = (width + 3) // 4 * 4
+    stored = rows if top_down else rows[::-1]
+    pixels = b"".join(row + bytes(stride - len(row)) for row in stored)
+    palette = bytes(range(256)) * 4
+    if offset is None:
+        offset = 14 + info_size + len(palette)
+    info = struct.pack("<IiiHHIIiiII", info_size, width, -height if top_down else height, 1, bits,
+                       compression, len(pixels), 2835, 2835, 256, 0)
+    info = (info + bytes(max(0, info_size - len(info))))[:max(info_size, 40)]
+    head = struct.pack("<2sIHHi", b"BM", offset + len(pixels), 0, 0, offset) + info + palette
+    return head.ljust(offset, b"\0")[:offset] + pixels
+
+
+def past_the_end(bitmap):
+    """The bitmap with its pixel-data offset pointing past its end."""
+    return bitmap[:10] + struct.pack("<i", len(bitmap) + 1000) + bitmap[14:]
+
+
+def with_size(width, height):
+    """A 1 x 1 bitmap whose header claims another size."""
+    bitmap = bytearray(make_bitmap(1, 1))
+    bitmap[18:26] = struct.pack("<ii", width, height)
+    return bytes(bitmap)
+
+
+def with_offset(offset):
+    """A 16 x 4 bitmap with another pixel-data offset."""
+    bitmap = bytearray(make_bitmap(16, 4))
+    bitmap[10:14] = struct.pack("<i", offset)
+    return bytes(bitmap)
+
+
+def frame(width, height, rows):
+    """The frame file the program must write for these rows."""
+    pixels = width * height
+    header = struct.pack(">IHHH12x12x24xIHHIHH", 4, 0, 0, 1, (pixels + 12) & 0xFFFFFFFF,
+                         width & 0xFFFF, height & 0xFFFF, pixels & 0xFFFFFFFF, 0, 0)
+    return header + b"".join(rows)
+
+
+def sample_rows(width, height):
+    return [bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height)]
+
+
+def file_size_limit(size):
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+
+def address_space_limit():
+    limit = ADDRESS_SPACE[target.platform]
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+
+def drop_privileges():
+    """Runs the program as an ordinary user, so that file permissions bind."""
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(65534)
+
+
+_reachable = {}
+
+
+def reachable_copy(path):
+    """A copy of `path` that an ordinary user can run: the build directory may
+    lie where only root may enter (a checkout in /root)."""
+    if os.geteuid() != 0:
+        return path
+    if path not in _reachable:
+        directory = tempfile.mkdtemp(prefix="tessera-program-")
+        atexit.register(shutil.rmtree, directory, ignore_errors=True)
+        os.chmod(directory, 0o755)
+        copy = os.path.join(directory, os.path.basename(path))
+        shutil.copy(path, copy)
+        os.chmod(copy, 0o755)
+        _reachable[path] = copy
+    return _reachable[path]
+
+
+class Case(unittest.TestCase):
+    """One fresh directory per test, removed afterwards."""
+
+    def setUp(self):
+        self.made = []
+        self.fresh()
+
+    def fresh(self):
+        """Moves the case to a new empty directory."""
+        self.dir = tempfile.mkdtemp(prefix="tessera-e2e-")
+        os.chmod(self.dir, 0o777)  # the unprivileged cases write here too
+        self.made.append(self.dir)
+
+    def tearDown(self):
+        for made in self.made:
+            for root, dirs, _ in os.walk(made):
+                os.chmod(root, 0o777)
+            shutil.rmtree(made)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def put(self, name, data, mode=0o666):
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.chmod(path, mode)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def files(self):
+        found = set()
+        for root, _, names in os.walk(self.dir):
+            found.update(os.path.relpath(os.path.join(root, n), self.dir) for n in names)
+        return found
+
+    def run_program(self, *args, stdout=subprocess.PIPE, preexec_fn=None, unprivileged=False, command=None,
+                    no_stdout=False):
+        """Runs the program in the case directory; returns (status, stdout).
+        Standard error is Wine's alone and is not compared. With stdout="file"
+        standard output is redirected to a file outside the case directory.
+
+        `no_stdout` runs it without standard output: on POSIX descriptor 1 is
+        closed; on Windows the launcher gives it no standard output handle
+        (Wine would hand a closed descriptor's number to whatever it opens
+        next)."""
+        wine = target.wine
+        if no_stdout and wine:
+            line = b" ".join([b"tessera", *(arg.encode() for arg in args)])
+            return self.run_command_line(line, "--no-stdout", stdout=None, preexec_fn=preexec_fn)
+        if no_stdout:
+            stdout = None
+
+        def before():
+            if no_stdout:
+                os.close(1)
+            if wine:
+                # Wine itself does not ignore it: a write past a file-size
+                # limit must fail, not end the process.
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            if preexec_fn:
+                preexec_fn()
+            if unprivileged:
+                drop_privileges()
+        if stdout == "file":
+            with tempfile.TemporaryFile() as out:
+                status, _ = self.run_program(*args, stdout=out, preexec_fn=preexec_fn, unprivileged=unprivileged,
+                                             command=command)
+                out.seek(0)
+                return status, out.read()
+        if command is None:
+            program = reachable_copy(target.program) if unprivileged else target.program
+            command = [*(wine or []), program, *args]
+        env = target.wine_user_env if unprivileged and wine else None
+        result = subprocess.run(command, cwd=self.dir, stdout=stdout, stderr=subprocess.PIPE, env=env,
+                                stdin=subprocess.DEVNULL, preexec_fn=before, timeout=120)
+        if not wine:
+            # The program never writes there: anything is a sanitizer's report.
+            self.assertEqual(result.stderr.decode(errors="replace"), "")
+        return result.returncode, result.stdout or b""
+
+    def run_command_line(self, line, *launcher_options, **kwargs):
+        """Windows: runs the program with exactly this command line."""
+        handle, line_file = tempfile.mkstemp(suffix=".line")  # not in the case directory
+        os.write(handle, line)
+        os.close(handle)
+        try:
+            return self.run_program(command=[*target.wine, target.launcher, target.program, line_file,
+                                             *launcher_options], **kwargs)
+        finally:
+            os.remove(line_file)
+
+    def convert(self, bitmap, argument, **kwargs):
+        """Leaves `bitmap` as the input and runs the program on `argument`,
+        checking that the input is left as it was."""
+        if bitmap is None:
+            return self.run_program(argument, **kwargs)
+        self.put(INPUT, bitmap)
+        status, out = self.run_program(argument, **kwargs)
+        self.assertEqual(self.read(INPUT), bitmap, "the input was changed")
+        return status, out
+
+    def assert_converted(self, status, out, name, expected, others=()):
+        self.assertEqual((status, out), (0, b""))
+        self.assertEqual(self.read(name), expected)
+        self.assertEqual(self.files(), {INPUT, name, *others})
+
+    def assert_report(self, status, out, code):
+        """A stop with `code`: its exit status and its report, exactly; returns
+        the report's address."""
+        self.assertEqual(status, code & 0xFF)
+        match = re.fullmatch(rb"Runtime error%4d at ([0-9A-F]{8})\r\n" % code, out)
+        self.assertTrue(match, f"not the report for {code}: {out!r}")
+        return match.group(1).decode()
+
+    def assert_stopped(self, status, out, code, others=(), reported=True):
+        """A stop: the code, its report, and nothing left but the input and the
+        files that were there before. Returns the report's address."""
+        if reported:
+            address = self.assert_report(status, out, code)
+        else:
+            address = None
+            self.assertEqual((status, out), (code & 0xFF, b""))
+        self.assertEqual(self.files() - {INPUT}, set(others))
+        return address
+
+    OLD = b"an earlier frame"
+
+    def stop(self, bitmap, code, argument="pic.bmp", reported=True, **kwargs):
+        """Converts `bitmap` over an earlier frame and expects a stop with
+        `code` that leaves the earlier frame as it was. Returns the report's
+        address."""
+        self.put("pic.frm", self.OLD)
+        status, out = self.convert(bitmap, argument, **kwargs)
+        address = self.assert_stopped(status, out, code, others={"pic.frm"}, reported=reported)
+        self.assertEqual(self.read("pic.frm"), self.OLD)
+        return address

@@ -1,0 +1,85 @@
+"""Failures: each stop's code and report, and what it leaves on disk."""
+
+import os
+import subprocess
+
+from harness import (CODE, INPUT, Case, address_space_limit, file_size_limit, make_bitmap, past_the_end,
+                     target, with_offset, with_size)
+
+
+class Stops(Case):
+    """A stop gives its code and its one-line report; an earlier frame keeps
+    its bytes and no temporary file remains."""
+
+    def test_every_check_the_tests_can_reach(self):
+        """One failure for each check in the program, each reported (to a
+        file) with an address of its own."""
+        bitmap = make_bitmap(16, 4)
+        failures = [
+            ("open input", None, CODE["missing"], {}),
+            ("create output", bitmap, CODE["missing directory"], dict(argument="nowhere/pic.bmp")),
+            ("output replaceable", bitmap, CODE["directory in the way"], dict(argument="dir.bmp")),
+            ("file header read", bitmap[:5], 100, {}),
+            ("information header read", bitmap[:20], 100, {}),
+            ("bitmap check", make_bitmap(4, 4, bits=4), 201, {}),
+            ("seek", with_offset(-8), CODE["negative seek"], {}),
+            # (The limit would bind a file on standard output too.)
+            ("header write refused", bitmap, CODE["write refused"],
+             dict(preexec_fn=file_size_limit(0), stdout=subprocess.PIPE)),
+            ("header write cut", bitmap, 101, dict(preexec_fn=file_size_limit(50))),
+            # 65536 x 65535 bytes: over 2^31 - 7, refused before any allocation.
+            ("block size", with_size(65535, 65535), 203, {}),
+            # Just under 2 GiB would be allowed, but the address space is limited.
+            ("allocation", with_size(65535, 32767), 203, dict(preexec_fn=address_space_limit)),
+            ("pixel read", bitmap[:-1], 100, {}),
+            # The file may hold the header and the first 16-byte row: the
+            # second row's write is refused; with 10 bytes more it is cut.
+            ("row write refused", bitmap, CODE["write refused"], dict(preexec_fn=file_size_limit(90))),
+            ("row write cut", bitmap, 101, dict(preexec_fn=file_size_limit(84))),
+        ]
+        addresses = {}
+        for name, bitmap, code, options in failures:
+            if name == "allocation" and target.sanitized:
+                continue  # a sanitized program can't even start in a small address space
+            with self.subTest(name):
+                self.fresh()
+                os.mkdir(self.path("dir.frm"))
+                address = self.stop(bitmap, code, **{"stdout": "file", **options})
+                addresses.setdefault(address, []).append(name)
+                self.assertTrue(os.path.isdir(self.path("dir.frm")))
+        shared = {address: names for address, names in addresses.items() if len(names) > 1}
+        self.assertEqual(shared, {}, "checks that share an address")
+
+    def test_the_same_failure_gives_the_same_line(self):
+        lines = set()
+        for _ in range(3):
+            self.fresh()
+            lines.add(self.run_program("pic.bmp"))
+        self.assertEqual(len(lines), 1, lines)
+
+    def test_short_input(self):
+        bitmap = make_bitmap(3, 2)
+        for length in [0, 13, 14, 53]:
+            with self.subTest(length=length):
+                self.stop(bitmap[:length], 100)
+
+    def test_pixel_offset_out_of_reach(self):
+        self.stop(past_the_end(make_bitmap(3, 2)), 100)
+        self.stop(with_offset(-(1 << 31)), CODE["negative seek"])
+
+    def test_unsupported_bitmaps(self):
+        for options in [dict(bits=24), dict(bits=1), dict(compression=1), dict(info_size=20, compression=2)]:
+            with self.subTest(**options):
+                self.stop(make_bitmap(4, 2, **options), 201)
+        for width, height in [(-1, 2), (65536, 1), (1, 65536), (1, -65536), (1, -(1 << 31))]:
+            with self.subTest(width=width, height=height):
+                self.stop(with_size(width, height), 201)
+
+    def test_stop_without_standard_output(self):
+        # The input must not take standard output's descriptor and get the report.
+        self.stop(make_bitmap(3, 2)[:30], 100, reported=False, no_stdout=True)
+
+    def test_input_is_a_directory(self):
+        os.mkdir(self.path(INPUT))
+        self.stop(None, CODE["directory in the way"])
+        self.assertTrue(os.path.isdir(self.path(INPUT)))
