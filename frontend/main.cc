@@ -1,4 +1,4 @@
-// tessera: converts the 8-bit bitmap that hobrent.bat leaves as "vantrel.tmp"
+// tessera: converts the palettized bitmap that hobrent.bat leaves as "vantrel.tmp"
 // into a single-frame FRM image named after the picture given as argument.
 #include <cstdint>
 

@@ -49,10 +49,15 @@ uint32_t FileWrite(FileHandle file, const void* buffer, uint32_t count, uint32_t
 // is refused by the system.
 uint32_t FileSeek(FileHandle file, int32_t position);
 
+// The file's length in bytes.
+uint32_t FileSize(FileHandle file, uint64_t* size);
+
 uint32_t FileClose(FileHandle file);
 
-// Memory for the pixel block, or nullptr when it can't be had. The block is
-// about to be filled by a read, so it comes without any zeroing of our own.
+// Memory straight from the system, or nullptr when it can't be had: the
+// pixel block and, beside it, the stored or compressed pixel data. It comes
+// zeroed by the system, never by a pass of our own. At most two blocks are
+// held at once.
 void* AllocateBlock(size_t size);
 void ReleaseBlock(void* block);
 

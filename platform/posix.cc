@@ -21,10 +21,13 @@ std::string temporary_name;
 bool temporary_pending = false;
 
 // What a conversion holds, for CleanUpForStop: at most the input and the
-// temporary output are open at once.
+// temporary output are open at once, and two blocks are held.
 int open_files[2] = {-1, -1};
-void* block_in_use = nullptr;
-size_t block_size_in_use = 0;
+struct Block {
+  void* start;
+  size_t size;
+};
+Block blocks[2] = {};
 
 void Track(int fd) {
   for (int& slot : open_files) {
@@ -109,7 +112,7 @@ void CleanUpForStop() {
   }
   if (temporary_pending) unlink(temporary_name.c_str());
   temporary_pending = false;
-  ReleaseBlock(block_in_use);
+  for (Block& block : blocks) ReleaseBlock(block.start);
 }
 
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
@@ -148,6 +151,13 @@ uint32_t FileSeek(FileHandle file, int32_t position) {
   return 0;
 }
 
+uint32_t FileSize(FileHandle file, uint64_t* size) {
+  struct stat info;
+  if (fstat(static_cast<int>(file), &info) != 0) return errno;
+  *size = static_cast<uint64_t>(info.st_size);
+  return 0;
+}
+
 uint32_t FileClose(FileHandle file) {
   for (int& slot : open_files) {
     if (slot == file) slot = -1;
@@ -176,14 +186,22 @@ void* AllocateBlock(size_t size) {
     if (mapping_end > block_end) munmap(block_end, static_cast<size_t>(mapping_end - block_end));
     madvise(block, size, MADV_HUGEPAGE);
   }
-  block_size_in_use = size;
-  return block_in_use = block;
+  for (Block& slot : blocks) {
+    if (slot.start == nullptr) {
+      slot = {block, size};
+      break;
+    }
+  }
+  return block;
 }
 
 void ReleaseBlock(void* block) {
-  if (block == nullptr) return;  // there is only ever the one block
-  munmap(block, block_size_in_use);
-  block_in_use = nullptr;
+  for (Block& slot : blocks) {
+    if (block != nullptr && slot.start == block) {
+      munmap(block, slot.size);
+      slot = {};
+    }
+  }
 }
 
 StdoutKind StdoutOpen() {

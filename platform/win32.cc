@@ -12,9 +12,9 @@ std::string temporary_name;
 bool temporary_pending = false;
 
 // What a conversion holds, for CleanUpForStop: at most the input and the
-// temporary output are open at once.
+// temporary output are open at once, and two blocks are held.
 HANDLE open_files[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
-void* block_in_use = nullptr;
+void* blocks[2] = {};
 
 void Track(HANDLE handle) {
   for (HANDLE& slot : open_files) {
@@ -93,7 +93,7 @@ void CleanUpForStop() {
   }
   if (temporary_pending) DeleteFileA(temporary_name.c_str());
   temporary_pending = false;
-  ReleaseBlock(block_in_use);
+  for (void* block : blocks) ReleaseBlock(block);
 }
 
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
@@ -119,6 +119,13 @@ uint32_t FileSeek(FileHandle file, int32_t position) {
   return 0;
 }
 
+uint32_t FileSize(FileHandle file, uint64_t* size) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(AsHandle(file), &length)) return GetLastError();
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return 0;
+}
+
 uint32_t FileClose(FileHandle file) {
   for (HANDLE& slot : open_files) {
     if (slot == AsHandle(file)) slot = INVALID_HANDLE_VALUE;
@@ -127,13 +134,23 @@ uint32_t FileClose(FileHandle file) {
 }
 
 void* AllocateBlock(size_t size) {
-  return block_in_use = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  void* block = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  for (void*& slot : blocks) {
+    if (slot == nullptr) {
+      slot = block;
+      break;
+    }
+  }
+  return block;
 }
 
 void ReleaseBlock(void* block) {
-  if (block == nullptr) return;
-  if (block == block_in_use) block_in_use = nullptr;
-  VirtualFree(block, 0, MEM_RELEASE);
+  for (void*& slot : blocks) {
+    if (block != nullptr && slot == block) {
+      VirtualFree(block, 0, MEM_RELEASE);
+      slot = nullptr;
+    }
+  }
 }
 
 StdoutKind StdoutOpen() {

@@ -48,22 +48,38 @@ ADDRESS_SPACE = {"posix": 256 << 20, "windows": 2000000 << 10}
 
 
 def make_bitmap(width, height, rows=None, bits=8, compression=0, info_size=40,
-                offset=None, top_down=False):
-    """A bitmap with `rows` (top to bottom, each `width` bytes) stored as the
-    format wants: padded to 4 bytes, bottom-up unless `top_down`."""
+                offset=None, top_down=False, stream=None):
+    """A bitmap with `rows` (top to bottom, each `width` indices) stored as the
+    format wants: `bits` bits a pixel (1, 2 or 4 packed, leftmost pixel in the
+    high bits; any other depth one byte a pixel), rows padded to 4 bytes,
+    bottom-up unless `top_down`. Or with `stream` as its pixel data. An
+    `info_size` of 12 gives an OS/2 core header and a 3-byte colour table."""
     if rows is None:
-        rows = sample_rows(width, height)
-    stride = (width + 3) // 4 * 4
-    stored = rows if top_down else rows[::-1]
-    pixels = b"".join(row + bytes(stride - len(row)) for row in stored)
-    palette = bytes(range(256)) * 4
+        rows = sample_rows(width, height, min(bits, 8))
+    if stream is None:
+        stride = (width * min(bits, 8) + 31) // 32 * 4
+        stored = rows if top_down else rows[::-1]
+        stream = b"".join(pack(row, bits).ljust(stride, b"\0") for row in stored)
+    pixels = stream
+    if info_size == 12:
+        info, palette = struct.pack("<IHHHH", 12, width, height, 1, bits), bytes(range(256)) * 3
+    else:
+        info, palette = struct.pack("<IiiHHIIiiII", info_size, width, -height if top_down else height, 1, bits,
+                                    compression, len(pixels), 2835, 2835, 256, 0), bytes(range(256)) * 4
+        info = (info + bytes(max(0, info_size - len(info))))[:max(info_size, 40)]
     if offset is None:
         offset = 14 + info_size + len(palette)
-    info = struct.pack("<IiiHHIIiiII", info_size, width, -height if top_down else height, 1, bits,
-                       compression, len(pixels), 2835, 2835, 256, 0)
-    info = (info + bytes(max(0, info_size - len(info))))[:max(info_size, 40)]
     head = struct.pack("<2sIHHi", b"BM", offset + len(pixels), 0, 0, offset) + info + palette
     return head.ljust(offset, b"\0")[:offset] + pixels
+
+
+def pack(row, bits):
+    """Indices of 1, 2 or 4 bits packed into bytes, leftmost in the high bits."""
+    if bits not in (1, 2, 4):
+        return row
+    per_byte = 8 // bits
+    return bytes(sum(index << (8 - bits * (k + 1)) for k, index in enumerate(row[at:at + per_byte]))
+                 for at in range(0, len(row), per_byte))
 
 
 def past_the_end(bitmap):
@@ -71,9 +87,9 @@ def past_the_end(bitmap):
     return bitmap[:10] + struct.pack("<i", len(bitmap) + 1000) + bitmap[14:]
 
 
-def with_size(width, height):
+def with_size(width, height, **bitmap_options):
     """A 1 x 1 bitmap whose header claims another size."""
-    bitmap = bytearray(make_bitmap(1, 1))
+    bitmap = bytearray(make_bitmap(1, 1, **bitmap_options))
     bitmap[18:26] = struct.pack("<ii", width, height)
     return bytes(bitmap)
 
@@ -93,8 +109,9 @@ def frame(width, height, rows):
     return header + b"".join(rows)
 
 
-def sample_rows(width, height):
-    return [bytes((x * 7 + y * 13) & 0xFF for x in range(width)) for y in range(height)]
+def sample_rows(width, height, bits=8):
+    mask = (1 << bits) - 1
+    return [bytes((x * 7 + y * 13) & mask for x in range(width)) for y in range(height)]
 
 
 def file_size_limit(size):

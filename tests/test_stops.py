@@ -21,7 +21,7 @@ class Stops(Case):
             ("output replaceable", bitmap, CODE["directory in the way"], dict(argument="dir.bmp")),
             ("file header read", bitmap[:5], 100, {}),
             ("information header read", bitmap[:20], 100, {}),
-            ("bitmap check", make_bitmap(4, 4, bits=4), 201, {}),
+            ("bitmap check", make_bitmap(4, 4, bits=24), 201, {}),
             ("seek", with_offset(-8), CODE["negative seek"], {}),
             # (The limit would bind a file on standard output too.)
             ("header write refused", bitmap, CODE["write refused"],
@@ -32,6 +32,11 @@ class Stops(Case):
             # Just under 2 GiB would be allowed, but the address space is limited.
             ("allocation", with_size(65535, 32767), 203, dict(preexec_fn=address_space_limit)),
             ("pixel read", bitmap[:-1], 100, {}),
+            # 65535 x 65535 one-bit pixels: 512 MiB stored, 4 GiB expanded.
+            ("expanded size", with_size(65535, 65535, bits=1), 203, {}),
+            ("decoded picture's allocation", with_size(65535, 32767, compression=1, stream=b"\0\1"), 203,
+             dict(preexec_fn=address_space_limit)),
+            ("stream without its end", make_bitmap(4, 2, compression=1, stream=b"\4\7\0\0\4\7"), 100, {}),
             # The file may hold the header and the first 16-byte row: the
             # second row's write is refused; with 10 bytes more it is cut.
             ("row write refused", bitmap, CODE["write refused"], dict(preexec_fn=file_size_limit(90))),
@@ -39,7 +44,7 @@ class Stops(Case):
         ]
         addresses = {}
         for name, bitmap, code, options in failures:
-            if name == "allocation" and target.sanitized:
+            if "allocation" in name and target.sanitized:
                 continue  # a sanitized program can't even start in a small address space
             with self.subTest(name):
                 self.fresh()
@@ -62,13 +67,20 @@ class Stops(Case):
         for length in [0, 13, 14, 53]:
             with self.subTest(length=length):
                 self.stop(bitmap[:length], 100)
+        self.stop(make_bitmap(3, 2, info_size=12)[:25], 100)  # an OS/2 core header needs its 12 bytes
 
     def test_pixel_offset_out_of_reach(self):
         self.stop(past_the_end(make_bitmap(3, 2)), 100)
+        self.stop(past_the_end(make_bitmap(3, 2, compression=1, stream=b"\0\1")), 100)
         self.stop(with_offset(-(1 << 31)), CODE["negative seek"])
 
     def test_unsupported_bitmaps(self):
-        for options in [dict(bits=24), dict(bits=1), dict(compression=1), dict(info_size=20, compression=2)]:
+        # Colours that need a palette of the game's to become indices; other
+        # compressions; RLE that doesn't match the depth or is top-down.
+        for options in [dict(bits=16), dict(bits=24), dict(bits=32), dict(bits=64), dict(bits=0), dict(bits=3),
+                        dict(info_size=12, bits=24), dict(compression=3), dict(compression=4), dict(compression=5),
+                        dict(bits=4, compression=1), dict(info_size=20, compression=2),
+                        dict(compression=1, top_down=True), dict(bits=4, compression=2, top_down=True)]:
             with self.subTest(**options):
                 self.stop(make_bitmap(4, 2, **options), 201)
         for width, height in [(-1, 2), (65536, 1), (1, 65536), (1, -65536), (1, -(1 << 31))]:
