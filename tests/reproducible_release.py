@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""The release zip is reproducible: two clones of the checkout's last commit,
+at different paths, packed one after the other with another umask and time
+zone, give the same bytes. Each clone is configured, built and packed from
+scratch by the command the README gives, so the program's own determinism is
+checked along with the zip's.
+
+    reproducible_release.py --source .
+
+It checks the committed tree: commit first to check a change.
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+
+def release(source, clone, umask, zone):
+    env = dict(os.environ, TZ=zone)
+    env.pop("SOURCE_DATE_EPOCH", None)  # the zip's times come from the commit
+    old = os.umask(umask)
+    try:
+        subprocess.run(["git", "clone", "--quiet", source, clone], check=True)
+        subprocess.run(["cmake", "--workflow", "--preset", "windows-release"], cwd=clone, env=env, check=True,
+                       stdout=subprocess.DEVNULL)
+    finally:
+        os.umask(old)
+    with open(os.path.join(clone, "CMakeLists.txt")) as f:
+        version = re.search(r"project\(tessera VERSION ([0-9.]+)", f.read()).group(1)
+    return os.path.join(clone, "build-windows", f"tessera-{version}-win64.zip"), version
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--source", required=True)
+    source = os.path.abspath(parser.parse_args().source)
+    work = tempfile.mkdtemp(prefix="tessera-release-")
+    try:
+        first, version = release(source, os.path.join(work, "first", "tessera"), 0o022, "UTC")
+        second, _ = release(source, os.path.join(work, "second place", "tessera"), 0o077, "Pacific/Auckland")
+        digests = []
+        for zip_path in [first, second]:
+            with open(zip_path, "rb") as f:
+                digests.append(hashlib.sha256(f.read()).hexdigest())
+            print(f"{digests[-1]}  {zip_path}")
+        if digests[0] != digests[1]:
+            sys.exit("the two zips differ")
+
+        folder = f"tessera-{version}-win64/"
+        with zipfile.ZipFile(first) as archive:
+            names = archive.namelist()
+            program = archive.read(folder + "tessera.exe")
+        expected = [folder + name for name in ["LICENSE.txt", "README.txt", "convert-folder.bat", "tessera.exe"]]
+        if sorted(names) != expected:
+            sys.exit(f"the zip holds {names}, not {expected}")
+        # The version resource's strings: UTF-16, the key, its terminator and
+        # padding to four bytes, then the value.
+        for key, value in [("ProductName", "tessera"), ("ProductVersion", version), ("FileVersion", version),
+                           ("OriginalFilename", "tessera.exe")]:
+            key16, value16 = (re.escape((text + "\0").encode("utf-16-le")) for text in (key, value))
+            if not re.search(key16 + rb"(\0\0)?" + value16, program):
+                sys.exit(f"tessera.exe has no version resource entry {key} = {value}")
+        print(f"the same zip twice: {', '.join(names)}; tessera.exe carries version {version}")
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
