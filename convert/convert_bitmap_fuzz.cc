@@ -113,10 +113,10 @@ Outcome Expect(const uint8_t* data, size_t size) {
   Outcome outcome = {0, std::string(reinterpret_cast<char*>(header), sizeof header)};
   if (pixels == 0) return outcome;
 
+  if (compression == 0 && offset + stored > static_cast<int64_t>(size)) return {kShortRead, ""};
   // The picture, top row first; what nothing sets is index 0.
   std::string picture(pixels, '\0');
   if (compression == 0) {
-    if (offset + stored > static_cast<int64_t>(size)) return {kShortRead, ""};
     for (int64_t y = 0; y < height; ++y) {
       const uint8_t* row = data + offset + (top_down ? y : height - 1 - y) * stride;
       for (int64_t x = 0; x < width; ++x) {
