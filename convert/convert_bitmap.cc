@@ -155,30 +155,30 @@ void ConvertBitmap(std::string_view argument) {
       WriteRows(output, block, width, height, stride, layout.top_down);
       ReleaseBlock(block);
     }
-  } else if (layout.compression == kUncompressed) {
-    if (std::max(stored_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
-    if (picture_size > 0) {
-      uint8_t* stored = ReadBlock(input, stored_size);
-      uint8_t* picture = AllocatePicture(picture_size);
-      for (uint32_t row = 0; row < height; ++row) {
-        ExpandRow(stored + uint64_t{row} * stride, layout.bits, width, picture + uint64_t{row} * width);
-      }
-      ReleaseBlock(stored);
-      WriteRows(output, picture, width, height, width, layout.top_down);
-      ReleaseBlock(picture);
-    }
   } else {
-    uint64_t file_size;
-    if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
-    uint64_t start = static_cast<uint32_t>(pixel_offset);  // the seek refuses a negative one
-    uint64_t stream_size = file_size > start ? file_size - start : 0;
-    if (std::max(stream_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
+    // Decoded into a picture of width x height bytes from what is read: the
+    // stored block of 1-, 2- or 4-bit rows, or the RLE stream, which runs to
+    // the end of the file.
+    uint64_t data_size = stored_size;
+    if (layout.compression != kUncompressed) {
+      uint64_t file_size;
+      if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
+      uint64_t start = static_cast<uint32_t>(pixel_offset);  // the seek refuses a negative one
+      data_size = file_size > start ? file_size - start : 0;
+    }
+    if (std::max(data_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
     if (picture_size > 0) {
-      uint8_t* stream = stream_size > 0 ? ReadBlock(input, stream_size) : nullptr;
+      uint8_t* data = data_size > 0 ? ReadBlock(input, data_size) : nullptr;
       uint8_t* picture = AllocatePicture(picture_size);
-      if (!DecodeRle(stream, stream_size, layout.bits, width, height, picture)) StopWithCode(kShortRead);
-      ReleaseBlock(stream);
-      WriteRows(output, picture, width, height, width, false);
+      if (layout.compression == kUncompressed) {
+        for (uint32_t row = 0; row < height; ++row) {
+          ExpandRow(data + uint64_t{row} * stride, layout.bits, width, picture + uint64_t{row} * width);
+        }
+      } else if (!DecodeRle(data, data_size, layout.bits, width, height, picture)) {
+        StopWithCode(kShortRead);
+      }
+      ReleaseBlock(data);
+      WriteRows(output, picture, width, height, width, layout.top_down);
       ReleaseBlock(picture);
     }
   }
