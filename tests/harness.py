@@ -239,7 +239,8 @@ class Case(unittest.TestCase):
             # written (seen once in CI). No case expects that of the program,
             # which reports each stop it can, so one more run tells the two
             # apart: a fault of the program's own comes back.
-            sys.stderr.write(f"\nWine: status 1 and no output, run again; it said: {result.stderr[-2000:]!r}\n")
+            self.stderr = result.stderr
+            sys.stderr.write(f"\nWine: status 1 and no output, run again; {self.said()}\n")
             result = run()
         if not wine:
             # The program never writes there: anything is a sanitizer's report.
