@@ -1,0 +1,189 @@
+// Reads the bitmap that the calling script leaves as "vantrel.tmp": of its
+// 14-byte file header only the pixel-data offset, of its information header
+// the size, width, height, bits per pixel and compression, and the pixel data
+// at the pixel-data offset. The colour table is passed over: a palette index
+// becomes the same number in the frame.
+//
+// Which bitmaps convert: palettized ones, whose indices a frame holds exactly.
+//   - 8 bits per pixel, uncompressed: the stored block is read in one piece
+//     and its rows written bottom row first (top row first for a top-down
+//     bitmap, which has a negative height), without their padding.
+//   - 1, 2 or 4 bits per pixel, uncompressed: the stored block is read in one
+//     piece and each row expanded to one byte a pixel (decode.h).
+//   - RLE8 with 8 bits, RLE4 with 4 bits, bottom-up only: the stream runs from
+//     the pixel-data offset to the end of the file and is decoded into the
+//     picture (decode.h).
+//   - An OS/2 bitmap's 12-byte core header holds 16-bit width and height and
+//     no compression; a file may end right after it. Every other header is
+//     read as its first 40 bytes, which shorter ones fill with the colour
+//     table, and has no compression field below 20 bytes.
+// Width and height up to 65535, what the frame's fields hold.
+//
+// The frame is written into a temporary file beside the output and moved onto
+// the output's name only when complete, so a stop never leaves a damaged
+// frame behind and never destroys an earlier good one.
+#include "convert/convert_bitmap.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "convert/decode.h"
+#include "convert/frame_header.h"
+#include "convert/frame_name.h"
+#include "frontend/stop.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Blocks this large or larger are refused, as an allocator with 32-bit sizes
+// and its own bookkeeping would refuse them.
+constexpr uint64_t kBlockLimit = (uint64_t{1} << 31) - 7;
+
+constexpr uint32_t kCoreHeaderSize = 12;
+enum Compression : uint32_t { kUncompressed = 0, kRle8 = 1, kRle4 = 2 };
+
+uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
+
+uint32_t LoadLittle32(const uint8_t* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// How the pixel data lies, as the information header tells it.
+struct Layout {
+  uint32_t width;
+  uint32_t height;
+  bool top_down;
+  uint32_t bits;
+  uint32_t compression;
+};
+
+// Fills `layout` from the information header; false for a bitmap the program
+// doesn't convert.
+bool ReadLayout(const uint8_t info_header[40], Layout* layout) {
+  uint32_t header_size = LoadLittle32(info_header);
+  if (header_size == kCoreHeaderSize) {
+    *layout = {LoadLittle16(info_header + 4), LoadLittle16(info_header + 6), false, LoadLittle16(info_header + 10),
+               kUncompressed};
+  } else {
+    int32_t width = static_cast<int32_t>(LoadLittle32(info_header + 4));
+    int32_t height = static_cast<int32_t>(LoadLittle32(info_header + 8));
+    if (width < 0 || width > 65535) return false;
+    if (height == INT32_MIN || std::abs(height) > 65535) return false;
+    *layout = {static_cast<uint32_t>(width), static_cast<uint32_t>(std::abs(height)), height < 0,
+               LoadLittle16(info_header + 14), header_size >= 20 ? LoadLittle32(info_header + 16) : kUncompressed};
+  }
+  switch (layout->compression) {
+    case kUncompressed:
+      return layout->bits == 1 || layout->bits == 2 || layout->bits == 4 || layout->bits == 8;
+    case kRle8:
+      return layout->bits == 8 && !layout->top_down;  // the format has no top-down RLE
+    case kRle4:
+      return layout->bits == 4 && !layout->top_down;
+    default:
+      return false;
+  }
+}
+
+// Reads `size` bytes from the input into a block of their own.
+uint8_t* ReadBlock(FileHandle input, uint64_t size) {
+  uint8_t* block = static_cast<uint8_t*>(AllocateBlock(size));
+  if (block == nullptr) StopWithCode(kOutOfMemory);
+  uint32_t done;
+  if (uint32_t error = FileRead(input, block, static_cast<uint32_t>(size), &done)) StopWithCode(error);
+  if (done != size) StopWithCode(kShortRead);
+  return block;
+}
+
+uint8_t* AllocatePicture(uint64_t size) {
+  uint8_t* block = static_cast<uint8_t*>(AllocateBlock(size));
+  if (block == nullptr) StopWithCode(kOutOfMemory);
+  return block;
+}
+
+// Writes the picture's rows top row first, `stride` bytes apart in `block`,
+// which holds them bottom row first unless `top_down`: one write a row.
+void WriteRows(FileHandle output, const uint8_t* block, uint32_t width, uint32_t height, uint32_t stride,
+               bool top_down) {
+  uint32_t done;
+  for (uint32_t row = 0; row < height; ++row) {
+    uint32_t stored_row = top_down ? row : height - 1 - row;
+    if (uint32_t error = FileWrite(output, block + uint64_t{stored_row} * stride, width, &done)) StopWithCode(error);
+    if (done != width) StopWithCode(kShortWrite);
+  }
+}
+
+}  // namespace
+
+void ConvertBitmap(std::string_view argument) {
+  std::string name = MakeFrameName(argument);
+  FileHandle input, output;
+  if (uint32_t error = FileOpenExisting("vantrel.tmp", &input)) StopWithCode(error);
+  if (uint32_t error = FileCheckReplaceable(name.c_str())) StopWithCode(error);
+  if (uint32_t error = FileCreateTemporary(name.c_str(), &output)) StopWithCode(error);
+
+  uint8_t file_header[14];
+  uint8_t info_header[40];
+  uint32_t done;
+  if (uint32_t error = FileRead(input, file_header, sizeof file_header, &done)) StopWithCode(error);
+  if (done != sizeof file_header) StopWithCode(kShortRead);
+  if (uint32_t error = FileRead(input, info_header, sizeof info_header, &done)) StopWithCode(error);
+  if (done != sizeof info_header && !(done >= kCoreHeaderSize && LoadLittle32(info_header) == kCoreHeaderSize)) {
+    StopWithCode(kShortRead);
+  }
+  Layout layout;
+  if (!ReadLayout(info_header, &layout)) StopWithCode(kUnsupportedBitmap);
+  const uint32_t width = layout.width, height = layout.height;
+
+  int32_t pixel_offset = static_cast<int32_t>(LoadLittle32(file_header + 10));
+  if (uint32_t error = FileSeek(input, pixel_offset)) StopWithCode(error);
+
+  FrameHeader header = kFrameHeaderTemplate;
+  FillFrameHeader(&header, width, height);
+  if (uint32_t error = FileWrite(output, &header, sizeof header, &done)) StopWithCode(error);
+  if (done != sizeof header) StopWithCode(kShortWrite);
+
+  // A stored row of uncompressed pixels, padded to a multiple of 4 bytes.
+  uint32_t stride = static_cast<uint32_t>((uint64_t{width} * layout.bits + 31) / 32 * 4);
+  uint64_t stored_size = uint64_t{stride} * height;
+  uint64_t picture_size = uint64_t{width} * height;
+  if (layout.bits == 8 && layout.compression == kUncompressed) {
+    if (stored_size >= kBlockLimit) StopWithCode(kOutOfMemory);
+    if (stored_size > 0) {  // an empty image has no pixels to read or write
+      uint8_t* block = ReadBlock(input, stored_size);
+      WriteRows(output, block, width, height, stride, layout.top_down);
+      ReleaseBlock(block);
+    }
+  } else {
+    // Decoded into a picture of width x height bytes from what is read: the
+    // stored block of 1-, 2- or 4-bit rows, or the RLE stream, which runs to
+    // the end of the file.
+    uint64_t data_size = stored_size;
+    if (layout.compression != kUncompressed) {
+      uint64_t file_size;
+      if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
+      uint64_t start = static_cast<uint32_t>(pixel_offset);  // the seek refuses a negative one
+      data_size = file_size > start ? file_size - start : 0;
+    }
+    if (std::max(data_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
+    if (picture_size > 0) {
+      uint8_t* data = data_size > 0 ? ReadBlock(input, data_size) : nullptr;
+      uint8_t* picture = AllocatePicture(picture_size);
+      if (layout.compression == kUncompressed) {
+        for (uint32_t row = 0; row < height; ++row) {
+          ExpandRow(data + uint64_t{row} * stride, layout.bits, width, picture + uint64_t{row} * width);
+        }
+      } else if (!DecodeRle(data, data_size, layout.bits, width, height, picture)) {
+        StopWithCode(kShortRead);
+      }
+      ReleaseBlock(data);
+      WriteRows(output, picture, width, height, width, layout.top_down);
+      ReleaseBlock(picture);
+    }
+  }
+
+  if (uint32_t error = FileClose(output)) StopWithCode(error);
+  if (uint32_t error = FileReplaceWithTemporary(name.c_str())) StopWithCode(error);
+  if (uint32_t error = FileClose(input)) StopWithCode(error);
+}
