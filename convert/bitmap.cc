@@ -18,11 +18,6 @@
 //     read as its first 40 bytes, which shorter ones fill with the colour
 //     table, and has no compression field below 20 bytes.
 // Width and height up to 65535, what the frame's fields hold.
-//
-// The frame is written into a temporary file beside the output and moved onto
-// the output's name only when complete, so a stop never leaves a damaged
-// frame behind and never destroys an earlier good one.
-#include "convert/convert_bitmap.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -30,16 +25,11 @@
 #include <string>
 
 #include "convert/decode.h"
-#include "convert/frame_header.h"
-#include "convert/frame_name.h"
+#include "convert/readers.h"
 #include "frontend/stop.h"
 #include "platform/platform.h"
 
 namespace {
-
-// Blocks this large or larger are refused, as an allocator with 32-bit sizes
-// and its own bookkeeping would refuse them.
-constexpr uint64_t kBlockLimit = (uint64_t{1} << 31) - 7;
 
 constexpr uint32_t kCoreHeaderSize = 12;
 enum Compression : uint32_t { kUncompressed = 0, kRle8 = 1, kRle4 = 2 };
@@ -96,38 +86,12 @@ uint8_t* ReadBlock(FileHandle input, uint64_t size) {
   return block;
 }
 
-uint8_t* AllocatePicture(uint64_t size) {
-  uint8_t* block = static_cast<uint8_t*>(AllocateBlock(size));
-  if (block == nullptr) StopWithCode(kOutOfMemory);
-  return block;
-}
-
-// Writes the picture's rows top row first, `stride` bytes apart in `block`,
-// which holds them bottom row first unless `top_down`: one write a row.
-void WriteRows(FileHandle output, const uint8_t* block, uint32_t width, uint32_t height, uint32_t stride,
-               bool top_down) {
-  uint32_t done;
-  for (uint32_t row = 0; row < height; ++row) {
-    uint32_t stored_row = top_down ? row : height - 1 - row;
-    if (uint32_t error = FileWrite(output, block + uint64_t{stored_row} * stride, width, &done)) StopWithCode(error);
-    if (done != width) StopWithCode(kShortWrite);
-  }
-}
-
 }  // namespace
 
-void ConvertBitmap(std::string_view argument) {
-  std::string name = MakeFrameName(argument);
-  FileHandle input, output;
-  if (uint32_t error = FileOpenExisting("vantrel.tmp", &input)) StopWithCode(error);
-  if (uint32_t error = FileCheckReplaceable(name.c_str())) StopWithCode(error);
-  if (uint32_t error = FileCreateTemporary(name.c_str(), &output)) StopWithCode(error);
-
-  uint8_t file_header[14];
+void ReadBitmap(FileHandle input, FileHandle output, const uint8_t file_header[14], uint32_t got) {
+  if (got != 14) StopWithCode(kShortRead);
   uint8_t info_header[40];
   uint32_t done;
-  if (uint32_t error = FileRead(input, file_header, sizeof file_header, &done)) StopWithCode(error);
-  if (done != sizeof file_header) StopWithCode(kShortRead);
   if (uint32_t error = FileRead(input, info_header, sizeof info_header, &done)) StopWithCode(error);
   if (done != sizeof info_header && !(done >= kCoreHeaderSize && LoadLittle32(info_header) == kCoreHeaderSize)) {
     StopWithCode(kShortRead);
@@ -139,10 +103,7 @@ void ConvertBitmap(std::string_view argument) {
   int32_t pixel_offset = static_cast<int32_t>(LoadLittle32(file_header + 10));
   if (uint32_t error = FileSeek(input, pixel_offset)) StopWithCode(error);
 
-  FrameHeader header = kFrameHeaderTemplate;
-  FillFrameHeader(&header, width, height);
-  if (uint32_t error = FileWrite(output, &header, sizeof header, &done)) StopWithCode(error);
-  if (done != sizeof header) StopWithCode(kShortWrite);
+  WriteFrameHeader(output, width, height);
 
   // A stored row of uncompressed pixels, padded to a multiple of 4 bytes.
   uint32_t stride = static_cast<uint32_t>((uint64_t{width} * layout.bits + 31) / 32 * 4);
@@ -169,7 +130,8 @@ void ConvertBitmap(std::string_view argument) {
     if (std::max(data_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
     if (picture_size > 0) {
       uint8_t* data = data_size > 0 ? ReadBlock(input, data_size) : nullptr;
-      uint8_t* picture = AllocatePicture(picture_size);
+      uint8_t* picture = static_cast<uint8_t*>(AllocateBlock(picture_size));
+      if (picture == nullptr) StopWithCode(kOutOfMemory);
       if (layout.compression == kUncompressed) {
         for (uint32_t row = 0; row < height; ++row) {
           ExpandRow(data + uint64_t{row} * stride, layout.bits, width, picture + uint64_t{row} * width);
@@ -182,8 +144,4 @@ void ConvertBitmap(std::string_view argument) {
       ReleaseBlock(picture);
     }
   }
-
-  if (uint32_t error = FileClose(output)) StopWithCode(error);
-  if (uint32_t error = FileReplaceWithTemporary(name.c_str())) StopWithCode(error);
-  if (uint32_t error = FileClose(input)) StopWithCode(error);
 }

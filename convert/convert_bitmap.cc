@@ -45,12 +45,6 @@ void ConvertBitmap(std::string_view argument) {
   if (uint32_t error = FileClose(input)) StopWithCode(error);
 }
 
-uint8_t* AllocateOrStop(uint64_t size) {
-  uint8_t* block = static_cast<uint8_t*>(AllocateBlock(size));
-  if (block == nullptr) StopWithCode(kOutOfMemory);
-  return block;
-}
-
 void WriteFrameHeader(FileHandle output, uint32_t width, uint32_t height) {
   FrameHeader header = kFrameHeaderTemplate;
   FillFrameHeader(&header, width, height);

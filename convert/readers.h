@@ -20,10 +20,6 @@ void ReadBitmap(FileHandle input, FileHandle output, const uint8_t file_header[1
 // An indexed PNG, read from byte 8, after its signature.
 void ReadPng(FileHandle input, FileHandle output);
 
-// A block of `size` bytes from the platform, zeroed; stops with 203 when it
-// can't be had.
-uint8_t* AllocateOrStop(uint64_t size);
-
 // The 74-byte frame header for a picture of this size, in one write.
 void WriteFrameHeader(FileHandle output, uint32_t width, uint32_t height);
 

@@ -1,0 +1,256 @@
+// Indexed PNG pictures, the palette pictures that art tools save today. The
+// file, after its 8-byte signature 89 50 4E 47 0D 0A 1A 0A:
+//
+//   chunk      length:4 type:4 data:length crc:4, big-endian; crc is the
+//              CRC-32 of type and data
+//   IHDR       the first chunk, 13 bytes: width:4 height:4 depth:1 colour:1
+//              compression:1 filter:1 interlace:1
+//   IDAT ...   a run of chunks whose data, joined, is one zlib stream
+//   image      the stream inflates to the rows of each pass in turn, a pass
+//              with no columns or no rows having none: row = filter:1 bytes,
+//              the pixels packed `depth` bits each, leftmost in the most
+//              significant bits
+//   filters    the row's bytes are differences against a prediction from the
+//              byte to the left (one byte back, 0 at the row's start), the
+//              byte above (0 in a pass's first row) and the one above-left:
+//              0 none, 1 left, 2 above, 3 (left + above) / 2, 4 Paeth
+//   passes     interlace 0: one pass, every pixel. Interlace 1 (Adam7): seven
+//              passes taking every dx-th column from x0 and every dy-th row
+//              from y0, as kAdam7 lists them
+//
+// What converts: colour type 3 (palette indices), depth 1, 2, 4 or 8,
+// compression and filter method 0, interlace 0 or 1, width and height 1 to
+// 65535. Before the first IDAT, PLTE and the ancillary chunks (first letter
+// lower case) are passed over: a frame holds indices, so the palette is not
+// read, as a bitmap's colour table is not. Any other critical chunk is one
+// the program doesn't understand. Once the IDAT run has begun, nothing but
+// IDAT may come until the picture is complete.
+//
+// Every chunk is read whole and its CRC checked before any of it is used.
+// Nothing after the chunk that completes the picture is read: not the rest of
+// the zlib stream, its checksum, later chunks or IEND.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "convert/readers.h"
+#include "frontend/stop.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct Pass {
+  uint32_t x0, y0, dx, dy;
+};
+constexpr Pass kWhole[1] = {{0, 0, 1, 1}};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+// The pixels a pass takes of `size` columns or rows, from `first` on, every `step`-th.
+uint32_t PassCount(uint32_t size, uint32_t first, uint32_t step) {
+  return size > first ? (size - first + step - 1) / step : 0;
+}
+
+uint32_t LoadBig32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+}
+
+bool IsType(const uint8_t type[4], const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+// Where the reading stands: the next chunk's position, and the block that
+// holds the last chunk read, data and CRC, grown to the largest one yet.
+struct Chunks {
+  FileHandle input;
+  uint64_t file_size;
+  uint64_t position;
+  uint8_t* data;
+  uint64_t capacity;
+};
+
+// Reads the next chunk whole into `chunks->data`, checks its CRC and returns
+// its length; its type goes to `type`.
+uint32_t ReadChunk(Chunks* chunks, uint8_t type[4]) {
+  uint8_t head[8];
+  uint32_t done;
+  if (uint32_t error = FileRead(chunks->input, head, sizeof head, &done)) StopWithCode(error);
+  if (done != sizeof head) StopWithCode(kShortRead);
+  const uint32_t length = LoadBig32(head);
+  std::memcpy(type, head + 4, 4);
+  // A length the rest of the file can't hold: the file is cut short.
+  if (chunks->file_size < chunks->position || chunks->file_size - chunks->position < uint64_t{length} + 12) {
+    StopWithCode(kShortRead);
+  }
+  const uint64_t size = uint64_t{length} + 4;
+  if (size >= kBlockLimit) StopWithCode(kOutOfMemory);
+  if (size > chunks->capacity) {
+    ReleaseBlock(chunks->data);
+    chunks->capacity = std::max<uint64_t>(size, 64 << 10);
+    chunks->data = static_cast<uint8_t*>(AllocateBlock(chunks->capacity));
+    if (chunks->data == nullptr) StopWithCode(kOutOfMemory);
+  }
+  if (uint32_t error = FileRead(chunks->input, chunks->data, static_cast<uint32_t>(size), &done)) StopWithCode(error);
+  if (done != size) StopWithCode(kShortRead);
+  uLong crc = crc32(crc32(0, type, 4), chunks->data, length);
+  if (crc != LoadBig32(chunks->data + length)) StopWithCode(kShortRead);
+  chunks->position += size + 8;
+  return length;
+}
+
+// zlib's memory for one stream (its state and 32 KiB window) comes from here,
+// so that a stop, which may come at any point, leaves nothing to free.
+alignas(16) uint8_t zlib_arena[64 << 10];
+size_t zlib_arena_used;
+
+voidpf ArenaAllocate(voidpf, uInt items, uInt size) {
+  uint64_t bytes = (uint64_t{items} * size + 15) / 16 * 16;
+  if (bytes > sizeof zlib_arena - zlib_arena_used) return Z_NULL;
+  void* block = zlib_arena + zlib_arena_used;
+  zlib_arena_used += bytes;
+  return block;
+}
+
+void ArenaFree(voidpf, voidpf) {}
+
+// Inflates exactly `size` bytes into `out`. The next IDAT chunk is read only
+// when the stream can give nothing more without it.
+void Inflate(z_stream* stream, Chunks* chunks, uint8_t* out, uint32_t size) {
+  stream->next_out = out;
+  stream->avail_out = size;
+  while (stream->avail_out > 0) {
+    int result = inflate(stream, Z_NO_FLUSH);
+    if (result == Z_BUF_ERROR && stream->avail_in == 0) {
+      uint8_t type[4];
+      uint32_t length = ReadChunk(chunks, type);
+      if (!IsType(type, "IDAT")) StopWithCode(kShortRead);  // the image data ends before the picture does
+      stream->next_in = chunks->data;
+      stream->avail_in = length;
+      continue;
+    }
+    if (result == Z_MEM_ERROR) StopWithCode(kOutOfMemory);
+    // Damaged data, a preset dictionary, or a stream that ends too soon.
+    if (result != Z_OK && !(result == Z_STREAM_END && stream->avail_out == 0)) StopWithCode(kShortRead);
+  }
+}
+
+// Undoes the row's filter in place; `prior` is the row above, unfiltered.
+void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size) {
+  switch (filter) {
+    case 1:
+      for (uint32_t x = 1; x < size; ++x) row[x] += row[x - 1];
+      break;
+    case 2:
+      for (uint32_t x = 0; x < size; ++x) row[x] += prior[x];
+      break;
+    case 3:
+      if (size > 0) row[0] += prior[0] / 2;
+      for (uint32_t x = 1; x < size; ++x) row[x] += (row[x - 1] + prior[x]) / 2;
+      break;
+    case 4:
+      if (size > 0) row[0] += prior[0];  // left and above-left are 0: Paeth picks above
+      for (uint32_t x = 1; x < size; ++x) {
+        int left = row[x - 1], above = prior[x], corner = prior[x - 1];
+        int guess = left + above - corner;
+        int to_left = std::abs(guess - left), to_above = std::abs(guess - above), to_corner = std::abs(guess - corner);
+        if (to_left <= to_above && to_left <= to_corner) {
+          row[x] += left;
+        } else if (to_above <= to_corner) {
+          row[x] += above;
+        } else {
+          row[x] += corner;
+        }
+      }
+      break;
+  }
+}
+
+// Unpacks `count` indices of `bits` bits into every `step`-th byte from `out`.
+void PlaceRow(const uint8_t* packed, uint32_t bits, uint32_t count, uint8_t* out, uint32_t step) {
+  if (bits == 8 && step == 1) {
+    std::memcpy(out, packed, count);
+    return;
+  }
+  const uint32_t mask = (1u << bits) - 1;
+  for (uint32_t k = 0; k < count; ++k) {
+    uint32_t bit = k * bits;
+    out[uint64_t{k} * step] = static_cast<uint8_t>(packed[bit / 8] >> (8 - bits - bit % 8) & mask);
+  }
+}
+
+}  // namespace
+
+void ReadPng(FileHandle input, FileHandle output) {
+  Chunks chunks = {input, 0, 8, nullptr, 0};
+  if (uint32_t error = FileSize(input, &chunks.file_size)) StopWithCode(error);
+  if (uint32_t error = FileSeek(input, 8)) StopWithCode(error);
+
+  uint8_t type[4];
+  uint32_t length = ReadChunk(&chunks, type);
+  if (!IsType(type, "IHDR") || length != 13) StopWithCode(kUnsupportedBitmap);
+  const uint8_t* header = chunks.data;
+  const uint32_t width = LoadBig32(header), height = LoadBig32(header + 4), bits = header[8];
+  const bool interlaced = header[12] == 1;
+  if (width < 1 || width > 65535 || height < 1 || height > 65535 ||
+      (bits != 1 && bits != 2 && bits != 4 && bits != 8) || header[9] != 3 || header[10] != 0 || header[11] != 0 ||
+      header[12] > 1) {
+    StopWithCode(kUnsupportedBitmap);
+  }
+
+  const Pass* passes = interlaced ? kAdam7 : kWhole;
+  const int pass_count = interlaced ? 7 : 1;
+  uint64_t inflated_size = 0;
+  uint32_t widest_row = 0;  // in bytes, without the filter byte
+  for (int p = 0; p < pass_count; ++p) {
+    uint32_t columns = PassCount(width, passes[p].x0, passes[p].dx),
+             rows = PassCount(height, passes[p].y0, passes[p].dy);
+    if (columns == 0 || rows == 0) continue;
+    uint32_t row_size = (columns * bits + 7) / 8;
+    inflated_size += uint64_t{rows} * (1 + row_size);
+    widest_row = std::max(widest_row, row_size);
+  }
+  const uint64_t picture_size = uint64_t{width} * height;
+  if (std::max(inflated_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
+
+  WriteFrameHeader(output, width, height);
+  // The picture, then the row being read and the one above it, each with its filter byte.
+  uint8_t* picture = static_cast<uint8_t*>(AllocateBlock(picture_size + 2 * (uint64_t{widest_row} + 1)));
+  if (picture == nullptr) StopWithCode(kOutOfMemory);
+  uint8_t* row = picture + picture_size;
+  uint8_t* prior = row + widest_row + 1;
+
+  for (;;) {
+    length = ReadChunk(&chunks, type);
+    if (IsType(type, "IDAT")) break;
+    if (IsType(type, "IEND")) StopWithCode(kShortRead);  // an image without its data
+    if ((type[0] & 0x20) == 0 && !IsType(type, "PLTE")) StopWithCode(kUnsupportedBitmap);
+  }
+  zlib_arena_used = 0;  // whatever an earlier stream held is no longer used
+  z_stream stream = {};
+  stream.zalloc = ArenaAllocate;
+  stream.zfree = ArenaFree;
+  if (inflateInit(&stream) != Z_OK) StopWithCode(kOutOfMemory);
+  stream.next_in = chunks.data;
+  stream.avail_in = length;
+
+  for (int p = 0; p < pass_count; ++p) {
+    const Pass& pass = passes[p];
+    uint32_t columns = PassCount(width, pass.x0, pass.dx), rows = PassCount(height, pass.y0, pass.dy);
+    if (columns == 0 || rows == 0) continue;
+    uint32_t row_size = (columns * bits + 7) / 8;
+    std::memset(prior, 0, row_size + 1);
+    for (uint32_t r = 0; r < rows; ++r) {
+      Inflate(&stream, &chunks, row, row_size + 1);
+      if (row[0] > 4) StopWithCode(kShortRead);  // no such filter: the data is damaged
+      Unfilter(row[0], row + 1, prior + 1, row_size);
+      uint64_t y = pass.y0 + uint64_t{r} * pass.dy;
+      PlaceRow(row + 1, bits, columns, picture + y * width + pass.x0, pass.dx);
+      std::swap(row, prior);
+    }
+  }
+  // The stream's memory is the arena's, and the rest of the stream is never read.
+
+  WriteRows(output, picture, width, height, width, true);
+  ReleaseBlock(picture);
+  ReleaseBlock(chunks.data);
+}
