@@ -56,7 +56,8 @@ def main():
         with zipfile.ZipFile(first) as archive:
             names = archive.namelist()
             program = archive.read(folder + "tessera.exe")
-        expected = [folder + name for name in ["LICENSE.txt", "README.txt", "convert-folder.bat", "tessera.exe"]]
+        expected = [folder + name for name in ["LICENSE-zlib.txt", "LICENSE.txt", "README.txt", "convert-folder.bat",
+                                               "tessera.exe"]]
         if sorted(names) != expected:
             sys.exit(f"the zip holds {names}, not {expected}")
         # The version resource's strings: UTF-16, the key, its terminator and
