@@ -6,8 +6,10 @@
 #include "frontend/command_line.h"
 #include "frontend/output.h"
 #include "frontend/stop.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  PrepareProcess();
   SetArgumentVector(argc, argv);
   if (ArgumentCount() >= 1) {
     ConvertBitmap(Argument(1));

@@ -12,6 +12,12 @@
 // An open file: a descriptor on POSIX, a HANDLE on Windows.
 using FileHandle = intptr_t;
 
+// Called first, before anything is read or written: a write that fails must
+// return its error, never end the process, so that every run ends with its
+// code. On POSIX neither a pipe without a reader (SIGPIPE) nor a file-size
+// limit (SIGXFSZ) may kill it.
+void PrepareProcess();
+
 // The raw command line as one string where the platform keeps it that way
 // (Windows); nullptr where it delivers an argument vector instead (POSIX).
 const char* RawCommandLine();

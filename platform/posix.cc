@@ -53,6 +53,11 @@ uint32_t KeepAboveStandardStreams(int* fd) {
 
 }  // namespace
 
+void PrepareProcess() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
 const char* RawCommandLine() { return nullptr; }
 
 uint32_t FileOpenExisting(const char* name, FileHandle* file) {
@@ -78,8 +83,6 @@ uint32_t FileCheckReplaceable(const char* name) {
 }
 
 uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
-  // A file-size limit must end a write with an error, not kill the process.
-  signal(SIGXFSZ, SIG_IGN);
   std::string directory(target);
   size_t slash = directory.rfind('/');
   directory.erase(slash == std::string::npos ? 0 : slash + 1);
@@ -205,8 +208,6 @@ void ReleaseBlock(void* block) {
 }
 
 StdoutKind StdoutOpen() {
-  // A reader that went away must give a write error, not end the process.
-  signal(SIGPIPE, SIG_IGN);
   struct stat info;
   if (fstat(1, &info) != 0) return kStdoutUnusable;
   return S_ISCHR(info.st_mode) ? kStdoutConsole : kStdoutFileOrPipe;

@@ -189,3 +189,6 @@ uintptr_t ImageOffset(const void* address) {
 }
 
 void ExitProcessWith(uint32_t status) { ExitProcess(status); }
+
+// A failed write returns its error here; there are no signals to set aside.
+void PrepareProcess() {}

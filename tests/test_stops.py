@@ -88,8 +88,16 @@ class Stops(Case):
                 self.stop(with_size(width, height), 201)
 
     def test_stop_without_standard_output(self):
-        # The input must not take standard output's descriptor and get the report.
-        self.stop(make_bitmap(3, 2)[:30], 100, reported=False, no_stdout=True)
+        # The report is lost and the code still tells. Closed: the input must
+        # not take standard output's descriptor and get the report. A file
+        # past its size limit must not end the program by a signal.
+        for name, bitmap, code, options in [
+                ("closed", make_bitmap(3, 2)[:30], 100, dict(no_stdout=True)),
+                ("file past its size limit", None, CODE["missing"], dict(stdout="file", preexec_fn=file_size_limit(0))),
+        ]:
+            with self.subTest(name):
+                self.fresh()
+                self.stop(bitmap, code, reported=False, **options)
 
     def test_input_is_a_directory(self):
         os.mkdir(self.path(INPUT))
