@@ -3,6 +3,7 @@ it (natively or under Wine), a fresh directory per case, the bitmap and frame
 builders, and the checks of what a run leaves behind."""
 
 import atexit
+import itertools
 import os
 import re
 import resource
@@ -13,10 +14,16 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 WARNING = b"Do not run this program outside of hobrent.bat\r\n unless you know exactly how it works!\r\n"
 INPUT = "vantrel.tmp"
 CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+# Pictures named in other scripts than Latin, each with the frame it gives:
+# Cyrillic, Greek (two dots), CJK (in code page 932 its second byte would be
+# a backslash), an emoji (four bytes of UTF-8) after a space, and Latin-1.
+NAMES = [("Дерево.bmp", "Дерево.frm"), ("ελληνικά.old.bmp", "ελληνικά.frm"), ("表.bmp", "表.frm"),
+         ("🌲 tree.bmp", "🌲 tree.frm"), ("Bäume.bmp", "Bäume.frm")]
 
 
 class Target:
@@ -114,6 +121,78 @@ def frame(width, height, rows):
 def sample_rows(width, height, bits=8):
     mask = (1 << bits) - 1
     return [bytes((x * 7 + y * 13) & mask for x in range(width)) for y in range(height)]
+
+
+PNG = b"\x89PNG\r\n\x1a\n"
+# Adam7's passes: first column, first row, column step, row step.
+ADAM7 = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]
+
+
+def png_passes(interlace):
+    return ADAM7 if interlace else [(0, 0, 1, 1)]
+
+
+def png_predict(kind, a, b, c):
+    """What PNG filter `kind` adds to a byte, from the bytes to its left, above
+    it and above its left neighbour."""
+    p = a + b - c
+    paeth = a if abs(p - a) <= min(abs(p - b), abs(p - c)) else b if abs(p - b) <= abs(p - c) else c
+    return (0, a, b, (a + b) // 2, paeth)[kind]
+
+
+def png_image_data(width, height, rows, depth=8, interlace=0, filters=(0,)):
+    """The image data before compression: each pass's rows (passes without
+    columns have none), packed and filtered, each after its filter type, which
+    is `filters` in turn."""
+    data, kinds = bytearray(), itertools.cycle(filters)
+    for x0, y0, dx, dy in png_passes(interlace):
+        prior = None
+        for y in range(y0, height, dy) if x0 < width else ():
+            line = pack(rows[y][x0::dx], depth)
+            prior, kind = prior or bytes(len(line)), next(kinds)
+            data.append(kind)
+            data += bytes((v - png_predict(kind, line[i - 1] if i else 0, prior[i], prior[i - 1] if i else 0)) & 0xFF
+                          for i, v in enumerate(line))
+            prior = line
+    return bytes(data)
+
+
+def png_chunk(kind, data=b""):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def damaged(chunk):
+    """The chunk with a wrong CRC."""
+    return chunk[:-1] + bytes([chunk[-1] ^ 1])
+
+
+def ihdr(width, height, depth=8, colour=3, compression=0, filter=0, interlace=0, size=13):
+    return png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour, compression, filter,
+                                          interlace).ljust(size, b"\0")[:size])
+
+
+PLTE = png_chunk(b"PLTE", bytes(range(256)) * 3)
+
+
+def make_png(width, height, rows=None, depth=8, interlace=0, filters=(0,), data=None, level=6, stream=None,
+             split=None, head=None, before=(PLTE,), after=(b"IEND",)):
+    """An indexed PNG of `rows`: IHDR (or `head`), the chunks `before`, the
+    image data (or `data`) compressed at `level` (or `stream`) in IDAT chunks
+    of `split` bytes, the chunks `after`. A 4-byte chunk is an empty one of
+    that type."""
+    if stream is None:
+        if data is None:
+            data = png_image_data(width, height, rows or sample_rows(width, height, depth), depth, interlace, filters)
+        stream = zlib.compress(data, level)
+    split = split or len(stream) or 1
+    chunks = [head or ihdr(width, height, depth, interlace=interlace), *before,
+              *(png_chunk(b"IDAT", stream[at:at + split]) for at in range(0, len(stream), split)), *after]
+    return PNG + b"".join(png_chunk(chunk) if len(chunk) == 4 else chunk for chunk in chunks)
+
+
+def windows_path(path):
+    """The path as a Windows program under Wine sees it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def file_size_limit(size):

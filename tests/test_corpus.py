@@ -2,11 +2,14 @@
 palettized one against the corpus's own rendering of it."""
 
 import hashlib
+import itertools
 import os
 import struct
+import subprocess
+import sys
 import zlib
 
-from harness import CORPUS, INPUT, Case
+from harness import CORPUS, INPUT, PNG, Case, png_passes, png_predict
 
 
 def table(name):
@@ -14,61 +17,69 @@ def table(name):
         return [line.rstrip("\n").split("\t") for line in f if not line.startswith("#")]
 
 
-def read_png(path):
-    """The colours of a non-interlaced grey or palette PNG of up to 8 bits a
-    pixel, as rows of (red, green, blue) triples."""
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:8] == b"\x89PNG\r\n\x1a\n", path
-    at, compressed, palette = 8, b"", None
+def chunks(data):
+    """The (type, data) of each chunk of a PNG file."""
+    at = 8
     while at < len(data):
         length, kind = struct.unpack_from(">I4s", data, at)
-        body = data[at + 8:at + 8 + length]
+        yield kind, data[at + 8:at + 8 + length]
         at += 12 + length
-        if kind == b"IHDR":
-            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            assert colour in (0, 3) and depth <= 8 and not interlace, path
-        elif kind == b"PLTE":
-            palette = [tuple(body[i:i + 3]) for i in range(0, len(body), 3)]
-        elif kind == b"IDAT":
-            compressed += body
-    raw = zlib.decompress(compressed)
-    stride = (width * depth + 7) // 8
-    rows, prior = [], bytes(stride)
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for x in range(stride):  # filters work on bytes; a pixel is at most one byte here
-            a, b, c = line[x - 1] if x else 0, prior[x], prior[x - 1] if x else 0
-            p = a + b - c
-            guess = a if abs(p - a) <= min(abs(p - b), abs(p - c)) else b if abs(p - b) <= abs(p - c) else c
-            line[x] = (line[x] + [0, a, b, (a + b) // 2, guess][kind]) & 0xFF
-        prior = line
-        values = [line[x * depth // 8] >> (8 - depth - x * depth % 8) & ((1 << depth) - 1) for x in range(width)]
-        grey = 255 // ((1 << depth) - 1)
-        rows.append([palette[v] if colour == 3 else (v * grey,) * 3 for v in values])
+
+
+def read_png(path):
+    """The colours of a grey or palette PNG of up to 8 bits a pixel, interlaced
+    or not, as rows of (red, green, blue) triples."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:8] == PNG, path
+    found = dict(chunks(data))
+    width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", found[b"IHDR"])
+    assert colour in (0, 3) and depth <= 8, path
+    raw = iter(zlib.decompress(b"".join(body for kind, body in chunks(data) if kind == b"IDAT")))
+    rows = [[None] * width for _ in range(height)]
+    for x0, y0, dx, dy in png_passes(interlace):
+        columns, prior = range(x0, width, dx), None
+        stride = (len(columns) * depth + 7) // 8
+        for y in range(y0, height, dy) if columns else ():
+            kind, line, prior = next(raw), bytearray(itertools.islice(raw, stride)), prior or bytes(stride)
+            for x in range(stride):  # filters work on bytes; a pixel is at most one byte here
+                left, above_left = (line[x - 1], prior[x - 1]) if x else (0, 0)
+                line[x] = (line[x] + png_predict(kind, left, prior[x], above_left)) & 0xFF
+            prior = line
+            for k, x in enumerate(columns):
+                value = line[k * depth // 8] >> (8 - depth - k * depth % 8) & ((1 << depth) - 1)
+                grey = (value * 255 // ((1 << depth) - 1),) * 3
+                rows[y][x] = tuple(found[b"PLTE"][value * 3:value * 3 + 3]) if colour == 3 else grey
     return rows
+
+
+def run_table(case, name, least):
+    """Converts every file the table `name` lists and checks its outcome;
+    returns the frames by file."""
+    rows, frames = table(name), {}
+    case.assertGreater(len(rows), least)
+    for path, status, output, length, digest in rows:
+        with case.subTest(path):
+            case.fresh()
+            with open(os.path.join(CORPUS, path), "rb") as f:
+                bitmap = f.read()
+            got_status, out = case.convert(bitmap, os.path.basename(path))
+            if status == "0":
+                case.assertEqual((got_status, out), (0, b""))
+                case.assertEqual(case.files(), {INPUT, output})
+                frames[path] = data = case.read(output)
+                case.assertEqual(len(data), int(length))
+                case.assertEqual(hashlib.sha256(data).hexdigest(), digest)
+            else:
+                case.assert_stopped(got_status, out, int(status))
+    return frames
 
 
 class Corpus(Case):
     """Every picture of the outside corpus, with its known outcome."""
 
     def test_every_row(self):
-        rows = table("expected.tsv")
-        self.assertGreater(len(rows), 80)
-        for path, status, name, length, digest in rows:
-            with self.subTest(path):
-                self.fresh()
-                with open(os.path.join(CORPUS, path), "rb") as f:
-                    bitmap = f.read()
-                got_status, out = self.convert(bitmap, os.path.basename(path))
-                if status == "0":
-                    self.assertEqual((got_status, out), (0, b""))
-                    self.assertEqual(self.files(), {INPUT, name})
-                    data = self.read(name)
-                    self.assertEqual(len(data), int(length))
-                    self.assertEqual(hashlib.sha256(data).hexdigest(), digest)
-                else:
-                    self.assert_stopped(got_status, out, int(status))
+        run_table(self, "expected.tsv", 80)
 
     def test_palettized_pictures_show_as_their_renderings(self):
         """Each frame's indices, looked up in the bitmap's own colour table,
@@ -91,3 +102,34 @@ class Corpus(Case):
                 shown = [[tuple(colours[index]) for index in frame[74 + y * width:74 + (y + 1) * width]]
                          for y in range(height)]
                 self.assertEqual(shown, read_png(os.path.join(CORPUS, "reference", rendering)))
+
+
+# Prints each file's mode and its pixels.
+PILLOW = "import sys, PIL.Image\nfor path in sys.argv[1:]: p = PIL.Image.open(path); print(p.mode, p.tobytes().hex())"
+
+
+class PngSuite(Case):
+    def test_every_row(self):
+        """Each PNG's outcome; each frame's indices, looked up in the file's
+        PLTE, give the picture's colours, and are the indices Pillow reads."""
+        frames = run_table(self, "pngsuite.tsv", 170)
+        self.assertEqual(len(frames), 63)
+        paths = [os.path.join(CORPUS, path) for path in frames]
+        for path, frame in zip(paths, frames.values()):
+            with self.subTest(path):
+                with open(path, "rb") as f:
+                    palette = dict(chunks(f.read()))[b"PLTE"]
+                width, height = struct.unpack_from(">HH", frame, 62)
+                shown = [[tuple(palette[i * 3:i * 3 + 3]) for i in frame[74 + y * width:74 + (y + 1) * width]]
+                         for y in range(height)]
+                self.assertEqual(shown, read_png(path))
+        python = next((python for python in (sys.executable, "/usr/bin/python3") if os.path.exists(python) and
+                       subprocess.run([python, "-c", "import PIL"], capture_output=True).returncode == 0), None)
+        if python is None and not os.environ.get("CI"):
+            self.skipTest("no Python here has Pillow")
+        self.assertIsNotNone(python, "no Python here has Pillow")
+        read = subprocess.run([python, "-c", PILLOW, *paths], capture_output=True, text=True, check=True).stdout
+        self.assertEqual(len(read.splitlines()), len(paths))
+        for path, line, frame in zip(paths, read.splitlines(), frames.values()):
+            with self.subTest(path, by="Pillow"):
+                self.assertEqual(line, f"P {frame[74:].hex()}")

@@ -1,10 +1,12 @@
 """Failures: each stop's code and report, and what it leaves on disk."""
 
 import os
+import re
 import subprocess
+import zlib
 
-from harness import (CODE, INPUT, Case, address_space_limit, file_size_limit, make_bitmap, past_the_end,
-                     target, with_offset, with_size)
+from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, ihdr,
+                     make_bitmap, make_png, past_the_end, sample_rows, target, windows_path, with_offset, with_size)
 
 
 class Stops(Case):
@@ -14,7 +16,7 @@ class Stops(Case):
     def test_every_check_the_tests_can_reach(self):
         """One failure for each check in the program, each reported (to a
         file) with an address of its own."""
-        bitmap = make_bitmap(16, 4)
+        bitmap, png = make_bitmap(16, 4), make_png(4, 2)
         failures = [
             ("open input", None, CODE["missing"], {}),
             ("create output", bitmap, CODE["missing directory"], dict(argument="nowhere/pic.bmp")),
@@ -41,6 +43,20 @@ class Stops(Case):
             # second row's write is refused; with 10 bytes more it is cut.
             ("row write refused", bitmap, CODE["write refused"], dict(preexec_fn=file_size_limit(90))),
             ("row write cut", bitmap, 101, dict(preexec_fn=file_size_limit(84))),
+            ("PNG chunk header read", PNG, 100, {}),
+            ("PNG chunk past the end", png[:30], 100, {}),
+            ("PNG chunk's CRC", make_png(4, 2, head=damaged(ihdr(4, 2))), 100, {}),
+            ("PNG first chunk", make_png(4, 2, head=PLTE), 201, {}),
+            ("PNG IHDR check", make_png(4, 2, head=ihdr(4, 2, colour=2)), 201, {}),
+            ("PNG size", make_png(4, 2, head=ihdr(65535, 65535)), 203, {}),
+            ("PNG picture's allocation", make_png(4, 2, head=ihdr(65535, 32767)), 203,
+             dict(preexec_fn=address_space_limit)),
+            ("PNG unknown critical chunk", make_png(4, 2, before=(b"CgBI",)), 201, {}),
+            ("PNG without image data", make_png(4, 2, before=(b"IEND",)), 100, {}),
+            ("PNG chunk inside the image data", make_png(4, 2, stream=zlib.compress(bytes(10), 0)[:9], after=(b"tEXt",)),
+             100, {}),
+            ("PNG image data", make_png(4, 2, stream=b"\x78\x9c\xff"), 100, {}),
+            ("PNG filter type", make_png(4, 2, data=bytes([5]) + bytes(9)), 100, {}),
         ]
         addresses = {}
         for name, bitmap, code, options in failures:
@@ -103,3 +119,36 @@ class Stops(Case):
         os.mkdir(self.path(INPUT))
         self.stop(None, CODE["directory in the way"])
         self.assertTrue(os.path.isdir(self.path(INPUT)))
+
+
+class HeldFrame(Case):
+    """Windows: another program holds the earlier frame open without letting
+    it be replaced. The final move is tried again for about two seconds."""
+
+    def setUp(self):
+        if not target.holder:
+            self.skipTest("needs the holder program of the Windows suite")
+        super().setUp()
+
+    def convert_held(self, milliseconds, bitmap):
+        """Converts over an earlier frame that the holder keeps open from
+        before the program starts; returns the status, the output and how long
+        the program ran, in ms."""
+        self.put(INPUT, bitmap)
+        self.put("pic.frm", self.OLD)
+        status, out = self.run_program(command=[*target.wine, target.holder, "pic.frm", str(milliseconds),
+                                                windows_path(target.program), "tessera pic.bmp"])
+        ran = re.search(rb"ran (\d+) ms", self.stderr)
+        self.assertTrue(ran, self.said())
+        return status, out, int(ran.group(1))
+
+    def test_held_for_a_moment(self):
+        rows = sample_rows(3, 2)
+        status, out, _ = self.convert_held(400, make_bitmap(3, 2, rows))
+        self.assert_converted(status, out, "pic.frm", frame(3, 2, rows))
+
+    def test_held_for_long(self):
+        status, out, ran = self.convert_held(12000, make_bitmap(3, 2))
+        self.assert_stopped(status, out, 5, others={"pic.frm"})
+        self.assertEqual(self.read("pic.frm"), self.OLD)
+        self.assertTrue(1000 <= ran <= 6000, f"stopped after {ran} ms")
