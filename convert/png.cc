@@ -120,6 +120,9 @@ void Inflate(z_stream* stream, Chunks* chunks, uint8_t* out, uint32_t size) {
   stream->avail_out = size;
   while (stream->avail_out > 0) {
     int result = inflate(stream, Z_NO_FLUSH);
+    // Once the bytes are all there, what zlib finds beyond them (it reads on
+    // through a block's end and the stream's checksum) doesn't count.
+    if (stream->avail_out == 0) break;
     if (result == Z_BUF_ERROR && stream->avail_in == 0) {
       uint8_t type[4];
       uint32_t length = ReadChunk(chunks, type);
@@ -130,7 +133,7 @@ void Inflate(z_stream* stream, Chunks* chunks, uint8_t* out, uint32_t size) {
     }
     if (result == Z_MEM_ERROR) StopWithCode(kOutOfMemory);
     // Damaged data, a preset dictionary, or a stream that ends too soon.
-    if (result != Z_OK && !(result == Z_STREAM_END && stream->avail_out == 0)) StopWithCode(kShortRead);
+    if (result != Z_OK) StopWithCode(kShortRead);
   }
 }
 
