@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -80,7 +81,22 @@ uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
 }
 
 uint32_t FileReplaceWithTemporary(const char* target) {
-  if (!MoveFileExA(temporary_name.c_str(), target, MOVEFILE_REPLACE_EXISTING)) return GetLastError();
+  // Another program may hold the earlier frame open for a moment without
+  // letting it be replaced (a viewer, an indexer, a virus scanner looking at
+  // the new file), which refuses the move with one of these. The move is
+  // tried again after pauses of 10, 20, 40 ... ms, about two seconds in all;
+  // then its error stands. Nothing else is retried.
+  constexpr DWORD kRetryMilliseconds = 2000;
+  DWORD waited = 0;
+  for (DWORD pause = 10;; pause *= 2) {
+    if (MoveFileExA(temporary_name.c_str(), target, MOVEFILE_REPLACE_EXISTING)) break;
+    DWORD error = GetLastError();
+    bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    if (!held || waited >= kRetryMilliseconds) return error;
+    pause = std::min(pause, kRetryMilliseconds - waited);
+    Sleep(pause);
+    waited += pause;
+  }
   temporary_pending = false;
   return 0;
 }
