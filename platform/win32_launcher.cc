@@ -3,7 +3,8 @@
 //
 //   windows_launcher.exe PROGRAM COMMAND-LINE-FILE [--no-stdout]
 //
-// The command line is the whole content of COMMAND-LINE-FILE, byte for byte.
+// The command line is the whole content of COMMAND-LINE-FILE, in UTF-8: a
+// program whose 8-bit character set is UTF-8 gets it back byte for byte.
 // Wine builds a program's command line from a Unix argument vector, so tabs,
 // control bytes, lone quotes or empty quoted items can reach tessera.exe
 // unchanged only this way. Standard handles are passed on; with --no-stdout
@@ -22,15 +23,23 @@ int main(int argc, char** argv) {
   if (!ReadFile(file, line.data(), static_cast<DWORD>(line.size() - 1), &got, nullptr)) return 1002;
   CloseHandle(file);
   line.resize(got);
+  // The line's length in UTF-16 units is at most its length in bytes.
+  std::wstring wide(line.size() + 1, L'\0');
+  if (!line.empty() && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.data(), static_cast<int>(line.size()),
+                                           wide.data(), static_cast<int>(wide.size())) == 0) {
+    return 1005;
+  }
+  std::wstring program(MAX_PATH, L'\0');  // the launcher's own argument, in its own character set
+  if (MultiByteToWideChar(CP_ACP, 0, argv[1], -1, program.data(), MAX_PATH) == 0) return 1006;
 
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = no_stdout ? nullptr : GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(argv[1], line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(program.data(), wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
     return 1003;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
