@@ -1,17 +1,17 @@
 """The example pipeline script, examples/convert-folder.bat, run by cmd.exe
-with tessera.exe beside it, as a Windows user runs it from the release."""
+with tessera.exe beside it, as a Windows user runs it from the release; and
+the README, which ships beside it as README.txt."""
 
 import os
+import re
 import shutil
-import subprocess
+import unittest
 
-from harness import Case, frame, make_bitmap, sample_rows, target
+from harness import NAMES, Case, frame, make_bitmap, make_png, sample_rows, target, windows_path
 
-SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "convert-folder.bat")
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCRIPT = os.path.join(HERE, "..", "examples", "convert-folder.bat")
+README = os.path.join(HERE, "..", "README.md")
 
 
 class ConvertFolder(Case):
@@ -20,21 +20,40 @@ class ConvertFolder(Case):
             self.skipTest("needs cmd.exe: runs in the Windows suite, under Wine")
         super().setUp()
 
-    def test_converts_every_picture_and_names_each_failure(self):
+    def test_every_name_is_safe(self):
+        """Names that cmd would read as syntax or expand, an indexed PNG and
+        the names of every script, all read-only (so the script runs as an
+        ordinary user: root ignores read-only). Whichever picture comes first
+        gives a new, read-only vantrel.tmp. Only the 24-bit picture fails,
+        and its line says why."""
         os.mkdir(self.path("bin"))
         shutil.copy(target.program, self.path("bin/tessera.exe"))
         shutil.copy(SCRIPT, self.path("bin/convert-folder.bat"))
-        tree, spaced = sample_rows(3, 2), sample_rows(5, 4, bits=4)
-        self.put("art/tree.bmp", make_bitmap(3, 2, tree))
-        self.put("art/with space.bmp", make_bitmap(5, 4, spaced, bits=4))
-        self.put("art/photo.bmp", make_bitmap(4, 2, bits=24))
-        result = subprocess.run([*target.wine, "cmd", "/c", windows_path(self.path("bin/convert-folder.bat")),
-                                 windows_path(self.path("art"))], cwd=self.dir, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-        self.assertEqual(result.returncode, 1, result.stdout)
-        self.assertIn(b"photo.bmp: tessera failed with exit code 201\r\n", result.stdout)
-        self.assertNotIn(b"tree.bmp", result.stdout)
-        self.assertEqual(self.read("art/tree.frm"), frame(3, 2, tree))
-        self.assertEqual(self.read("art/with space.frm"), frame(5, 4, spaced))
-        self.assertEqual(self.files(), {"bin/tessera.exe", "bin/convert-folder.bat", "art/tree.bmp", "art/tree.frm",
-                                        "art/with space.bmp", "art/with space.frm", "art/photo.bmp"})
+        pictures = [("tree - Copy (2).bmp", "tree - Copy (2).frm"), ("50%.bmp", "50%.frm"), ("a^b.bmp", "a^b.frm"),
+                    ("wow!.bmp", "wow!.frm"), ("p,q;r=s'.bmp", "p,q;r=s'.frm"), ("indexed.png", "indexed.frm"),
+                    *NAMES]
+        expected = {}
+        for number, (picture, name) in enumerate(pictures):
+            rows = sample_rows(2 + number, 2)
+            maker = make_png if picture.endswith(".png") else make_bitmap
+            self.put(f"art/{picture}", maker(2 + number, 2, rows), mode=0o444)
+            expected[f"art/{name}"] = frame(2 + number, 2, rows)
+        self.put("art/x&echo INJECTED&.bmp", make_bitmap(4, 2, bits=24), mode=0o444)
+        os.chmod(self.path("art"), 0o777)
+        before = self.files()
+        script, folder = windows_path(self.path("bin/convert-folder.bat")), windows_path(self.path("art"))
+        status, out = self.run_program(command=[*target.wine, "cmd", "/c", script, folder],
+                                       unprivileged=bool(target.wine_user_env))
+        self.assertEqual(status, 1, out)
+        self.assertRegex(out, rb"\ARuntime error 201 at [0-9A-F]{8}\r\nx&echo INJECTED&\.bmp: 201: not a palettized "
+                              rb"picture \(indexed PNG or 1, 2, 4 or 8-bit bitmap\)\r\n\Z")
+        self.assertEqual({name: self.read(name) for name in self.files() - before}, expected)
+
+
+class Readme(unittest.TestCase):
+    def test_no_control_characters(self):
+        """A backslash taken for an escape leaves a tab or a bell behind."""
+        with open(README, "rb") as f:
+            lines = f.read().split(b"\n")
+        self.assertEqual([(number, line) for number, line in enumerate(lines, 1)
+                          if re.search(rb"[\x00-\x1f\x7f]", line.removesuffix(b"\r"))], [])

@@ -13,7 +13,9 @@ from harness import drop_privileges, reachable_copy, target
 
 
 def environment(prefix):
-    return dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    # Wine names Unix files in the locale's character set: UTF-8, so that
+    # every Windows name has a file, whatever locale the suite runs in.
+    return dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
 
 
 def start(env, as_user=None):
