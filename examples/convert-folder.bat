@@ -81,6 +81,6 @@ if "%code%"=="103" set "meaning=standard output not usable"
 if "%code%"=="112" set "meaning=disk full"
 if "%code%"=="123" set "meaning=invalid file name"
 if "%code%"=="201" set "meaning=not a palettized picture (indexed PNG or 1, 2, 4 or 8-bit bitmap)"
-if "%code%"=="203" set "meaning=picture too large (2 GiB or more) or out of memory"
+if "%code%"=="203" set "meaning=picture too large for memory"
 echo %code%: %meaning%
 exit /b 0
