@@ -136,11 +136,11 @@ Outcome ExpectPng(const uint8_t* data, size_t size) {
     if (12 + length > left) break;
     const uint8_t* type = data + at + 4;
     const uint8_t* content = type + 4;
-    if (Big32(content + length) != static_cast<int64_t>(crc32(0, type, static_cast<uInt>(4 + length)))) break;
-    if (length + 4 >= limit) {
+    if (length + 4 >= limit) {  // read whole into memory, so refused before its CRC is known
       outcome.status = kOutOfMemory;
       break;
     }
+    if (Big32(content + length) != static_cast<int64_t>(crc32(0, type, static_cast<uInt>(4 + length)))) break;
     at += 12 + length;
     const bool is_image_data = std::memcmp(type, "IDAT", 4) == 0;
     if (!seen_header) {

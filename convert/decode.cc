@@ -24,12 +24,15 @@
 #include <algorithm>
 #include <cstring>
 
-void ExpandRow(const uint8_t* stored, uint32_t bits, uint32_t width, uint8_t* pixels) {
-  const uint32_t per_byte = 8 / bits;
+void ExpandRow(const uint8_t* stored, uint32_t bits, uint32_t width, uint8_t* pixels, uint32_t step) {
+  if (bits == 8 && step == 1) {
+    std::memcpy(pixels, stored, width);
+    return;
+  }
   const uint32_t mask = (1u << bits) - 1;
   for (uint32_t x = 0; x < width; ++x) {
-    uint32_t shift = 8 - bits - x % per_byte * bits;
-    pixels[x] = static_cast<uint8_t>(stored[x / per_byte] >> shift & mask);
+    uint32_t bit = x * bits;
+    pixels[uint64_t{x} * step] = static_cast<uint8_t>(stored[bit / 8] >> (8 - bits - bit % 8) & mask);
   }
 }
 

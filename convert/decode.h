@@ -1,15 +1,16 @@
 // Turns pixel data that is not one byte per pixel into one palette index per
-// byte: rows of 1-, 2- and 4-bit indices, and RLE8 and RLE4 streams.
+// byte: rows of packed 1-, 2- and 4-bit indices, and RLE8 and RLE4 streams.
 #ifndef TESSERA_CONVERT_DECODE_H_
 #define TESSERA_CONVERT_DECODE_H_
 
 #include <cstddef>
 #include <cstdint>
 
-// Expands one stored row of `width` indices of `bits` bits each (1, 2 or 4)
-// into `width` bytes. Within a byte the leftmost pixel is in the most
-// significant bits.
-void ExpandRow(const uint8_t* stored, uint32_t bits, uint32_t width, uint8_t* pixels);
+// Expands one stored row of `width` indices of `bits` bits each (1, 2, 4 or
+// 8) into one byte each, placed `step` bytes apart from `pixels` (an
+// interlaced pass fills every step-th pixel of a row). Within a byte the
+// leftmost pixel is in the most significant bits.
+void ExpandRow(const uint8_t* stored, uint32_t bits, uint32_t width, uint8_t* pixels, uint32_t step = 1);
 
 // Decodes an RLE8 (`bits` 8) or RLE4 (`bits` 4) stream of `size` bytes into
 // `pixels`, width x height bytes with the bottom row first, which must come

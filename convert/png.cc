@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/decode.h"
 #include "convert/readers.h"
 #include "frontend/stop.h"
 #include "platform/platform.h"
@@ -169,19 +170,6 @@ void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size)
   }
 }
 
-// Unpacks `count` indices of `bits` bits into every `step`-th byte from `out`.
-void PlaceRow(const uint8_t* packed, uint32_t bits, uint32_t count, uint8_t* out, uint32_t step) {
-  if (bits == 8 && step == 1) {
-    std::memcpy(out, packed, count);
-    return;
-  }
-  const uint32_t mask = (1u << bits) - 1;
-  for (uint32_t k = 0; k < count; ++k) {
-    uint32_t bit = k * bits;
-    out[uint64_t{k} * step] = static_cast<uint8_t>(packed[bit / 8] >> (8 - bits - bit % 8) & mask);
-  }
-}
-
 }  // namespace
 
 void ReadPng(FileHandle input, FileHandle output) {
@@ -248,7 +236,7 @@ void ReadPng(FileHandle input, FileHandle output) {
       if (row[0] > 4) StopWithCode(kShortRead);  // no such filter: the data is damaged
       Unfilter(row[0], row + 1, prior + 1, row_size);
       uint64_t y = pass.y0 + uint64_t{r} * pass.dy;
-      PlaceRow(row + 1, bits, columns, picture + y * width + pass.x0, pass.dx);
+      ExpandRow(row + 1, bits, columns, picture + y * width + pass.x0, pass.dx);
       std::swap(row, prior);
     }
   }

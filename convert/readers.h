@@ -9,8 +9,8 @@
 
 #include "platform/platform.h"
 
-// Blocks this large or larger are refused, as an allocator with 32-bit sizes
-// and its own bookkeeping would refuse them.
+// Pixel data and pictures this large or larger are refused, as an allocator
+// with 32-bit sizes and its own bookkeeping would refuse blocks for them.
 constexpr uint64_t kBlockLimit = (uint64_t{1} << 31) - 7;
 
 // A Windows bitmap. `file_header` holds what the first read of 14 bytes
