@@ -160,7 +160,7 @@ def main():
     png = indexed_png(640, 480, drawn)
     cases.append(("640 × 480 drawn, PNG", 640, 480, png, 65536 + 2 * 641))
 
-    print(f"| bitmap | tessera | cp | Pillow | tessera / cp | Pillow / tessera | peak memory | may hold + 2 MiB |")
+    print(f"| picture | tessera | cp | Pillow | tessera / cp | Pillow / tessera | peak memory | may hold + 2 MiB |")
     print(f"|---|---:|---:|---:|---:|---:|---:|---:|")
     medians = {}
     for label, width, height, data, compressed in cases:

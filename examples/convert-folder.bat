@@ -2,7 +2,8 @@
 rem Converts every picture FOLDER\*.bmp and FOLDER\*.png into a frame beside
 rem it, the way the art pipeline does: the picture is copied to vantrel.tmp in
 rem FOLDER, and tessera.exe, which sits beside this script, is called there
-rem with the picture's name.
+rem with the picture's name. Pictures whose names agree up to the first dot
+rem (tree.bmp, tree.png) give one frame, tree.frm: the last one converted.
 rem
 rem   convert-folder.bat FOLDER
 rem
@@ -75,7 +76,7 @@ if "%code%"=="2" set "meaning=file not found"
 if "%code%"=="3" set "meaning=folder not found"
 if "%code%"=="5" set "meaning=access denied (read-only, or held by another program)"
 if "%code%"=="32" set "meaning=held by another program"
-if "%code%"=="100" set "meaning=picture cut short"
+if "%code%"=="100" set "meaning=picture damaged or cut short"
 if "%code%"=="101" set "meaning=frame written only in part (disk full?)"
 if "%code%"=="103" set "meaning=standard output not usable"
 if "%code%"=="112" set "meaning=disk full"

@@ -54,7 +54,7 @@ CASES = [
     ("stored blocks, more than one", *converted(300, 250, level=0)),
     ("65535 wide", *converted(65535, 2, 2, 1)),
     ("ancillary and unknown chunks before the image", make_png(W, H, before=(
-        TEXT, png_chunk(b"gAMA", bytes(4)), PLTE, png_chunk(b"tRNS", b"\0"), b"prVt", b"zzzz")), frame(W, H, ROWS)),
+        TEXT, png_chunk(b"gAMA", bytes(4)), PLTE, png_chunk(b"tRNS", b"\0"), b"prVt", b"zzzz", b"1abc")), frame(W, H, ROWS)),
     ("no PLTE", make_png(W, H, before=()), frame(W, H, ROWS)),
     ("indices past the PLTE", make_png(W, H, before=(png_chunk(b"PLTE", bytes(6)),)), frame(W, H, ROWS)),
     ("no IEND", make_png(W, H, after=()), frame(W, H, ROWS)),
