@@ -5,7 +5,7 @@ it prints, the exact bytes of the frame it leaves, that "vantrel.tmp" is
 unchanged and that nothing else is left behind.
 
     end_to_end.py --program build/tessera [-k PATTERN ...]
-    end_to_end.py --program tessera.exe --wine --launcher windows_launcher.exe --holder windows_holder.exe
+    end_to_end.py --program tessera.exe --wine --launcher windows_launcher.exe
 
 The cases are the test_*.py files beside this one, by topic; harness.py is
 what they stand on. The status is 0 only when every case ran and passed.
@@ -26,7 +26,6 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--wine", action="store_true", help="the program is a Windows program to run under Wine")
     parser.add_argument("--launcher", help="Windows: the launcher that hands over exact command lines")
-    parser.add_argument("--holder", help="Windows: the program that holds a file open while tessera runs")
     parser.add_argument("--sanitized", action="store_true", help="the program is built with sanitizers")
     parser.add_argument("-k", dest="patterns", action="append", help="run only the cases that match")
     args = parser.parse_args()
@@ -43,7 +42,6 @@ def main():
     runner = unittest.TextTestRunner(verbosity=2)
     if args.wine:
         target.platform, target.launcher = "windows", os.path.abspath(args.launcher)
-        target.holder = args.holder and os.path.abspath(args.holder)
         harness.CODE.update(harness.WINDOWS_CODES)
         with wine.session():
             result = runner.run(suite)

@@ -30,7 +30,6 @@ class Target:
     """The program under test; end_to_end.py sets it up before any case runs."""
     program = None
     launcher = None       # Windows: starts the program with an exact command line
-    holder = None         # Windows: holds a file open while the program runs
     wine = None           # the command that runs a Windows program, when testing one
     wine_user_env = None  # Wine's environment for an ordinary user, when it has one
     sanitized = False     # the program is built with sanitizers

@@ -6,7 +6,7 @@ import subprocess
 import zlib
 
 from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, ihdr,
-                     make_bitmap, make_png, past_the_end, sample_rows, target, windows_path, with_offset, with_size)
+                     make_bitmap, make_png, past_the_end, sample_rows, target, with_offset, with_size)
 
 
 class Stops(Case):
@@ -126,18 +126,17 @@ class HeldFrame(Case):
     it be replaced. The final move is tried again for about two seconds."""
 
     def setUp(self):
-        if not target.holder:
-            self.skipTest("needs the holder program of the Windows suite")
+        if not target.launcher:
+            self.skipTest("needs the launcher of the Windows suite")
         super().setUp()
 
     def convert_held(self, milliseconds, bitmap):
-        """Converts over an earlier frame that the holder keeps open from
+        """Converts over an earlier frame that the launcher keeps open from
         before the program starts; returns the status, the output and how long
         the program ran, in ms."""
         self.put(INPUT, bitmap)
         self.put("pic.frm", self.OLD)
-        status, out = self.run_program(command=[*target.wine, target.holder, "pic.frm", str(milliseconds),
-                                                windows_path(target.program), "tessera pic.bmp"])
+        status, out = self.run_command_line(b"tessera pic.bmp", "--hold", "pic.frm", str(milliseconds))
         ran = re.search(rb"ran (\d+) ms", self.stderr)
         self.assertTrue(ran, self.said())
         return status, out, int(ran.group(1))
