@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "convert/decode.h"
@@ -88,11 +89,15 @@ uint8_t* ReadBlock(FileHandle input, uint64_t size) {
 
 }  // namespace
 
-void ReadBitmap(FileHandle input, FileHandle output, const uint8_t file_header[14], uint32_t got) {
-  if (got != 14) StopWithCode(kShortRead);
+Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got) {
+  if (got < 14) StopWithCode(kShortRead);
+  // The information header's first bytes came with the first read.
   uint8_t info_header[40];
+  const uint32_t held = got - 14;
+  std::memcpy(info_header, start + 14, held);
   uint32_t done;
-  if (uint32_t error = FileRead(input, info_header, sizeof info_header, &done)) StopWithCode(error);
+  if (uint32_t error = FileRead(input, info_header + held, sizeof info_header - held, &done)) StopWithCode(error);
+  done += held;
   if (done != sizeof info_header && !(done >= kCoreHeaderSize && LoadLittle32(info_header) == kCoreHeaderSize)) {
     StopWithCode(kShortRead);
   }
@@ -100,48 +105,46 @@ void ReadBitmap(FileHandle input, FileHandle output, const uint8_t file_header[1
   if (!ReadLayout(info_header, &layout)) StopWithCode(kUnsupportedBitmap);
   const uint32_t width = layout.width, height = layout.height;
 
-  int32_t pixel_offset = static_cast<int32_t>(LoadLittle32(file_header + 10));
+  int32_t pixel_offset = static_cast<int32_t>(LoadLittle32(start + 10));
   if (uint32_t error = FileSeek(input, pixel_offset)) StopWithCode(error);
-
-  WriteFrameHeader(output, width, height);
 
   // A stored row of uncompressed pixels, padded to a multiple of 4 bytes.
   uint32_t stride = static_cast<uint32_t>((uint64_t{width} * layout.bits + 31) / 32 * 4);
   uint64_t stored_size = uint64_t{stride} * height;
   uint64_t picture_size = uint64_t{width} * height;
+  Picture picture = {width, height, nullptr, width, layout.top_down, nullptr};
   if (layout.bits == 8 && layout.compression == kUncompressed) {
     if (stored_size >= kBlockLimit) StopWithCode(kOutOfMemory);
-    if (stored_size > 0) {  // an empty image has no pixels to read or write
+    if (stored_size > 0) {  // an empty image has no pixels to read
       uint8_t* block = ReadBlock(input, stored_size);
-      WriteRows(output, block, width, height, stride, layout.top_down);
-      ReleaseBlock(block);
+      picture = {width, height, block, stride, layout.top_down, block};
     }
-  } else {
-    // Decoded into a picture of width x height bytes from what is read: the
-    // stored block of 1-, 2- or 4-bit rows, or the RLE stream, which runs to
-    // the end of the file.
-    uint64_t data_size = stored_size;
-    if (layout.compression != kUncompressed) {
-      uint64_t file_size;
-      if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
-      uint64_t start = static_cast<uint32_t>(pixel_offset);  // the seek refuses a negative one
-      data_size = file_size > start ? file_size - start : 0;
-    }
-    if (std::max(data_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
-    if (picture_size > 0) {
-      uint8_t* data = data_size > 0 ? ReadBlock(input, data_size) : nullptr;
-      uint8_t* picture = static_cast<uint8_t*>(AllocateBlock(picture_size));
-      if (picture == nullptr) StopWithCode(kOutOfMemory);
-      if (layout.compression == kUncompressed) {
-        for (uint32_t row = 0; row < height; ++row) {
-          ExpandRow(data + uint64_t{row} * stride, layout.bits, width, picture + uint64_t{row} * width);
-        }
-      } else if (!DecodeRle(data, data_size, layout.bits, width, height, picture)) {
-        StopWithCode(kShortRead);
-      }
-      ReleaseBlock(data);
-      WriteRows(output, picture, width, height, width, layout.top_down);
-      ReleaseBlock(picture);
-    }
+    return picture;
   }
+  // Decoded into a picture of width x height bytes from what is read: the
+  // stored block of 1-, 2- or 4-bit rows, or the RLE stream, which runs to
+  // the end of the file.
+  uint64_t data_size = stored_size;
+  if (layout.compression != kUncompressed) {
+    uint64_t file_size;
+    if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
+    uint64_t data_start = static_cast<uint32_t>(pixel_offset);  // the seek refuses a negative one
+    data_size = file_size > data_start ? file_size - data_start : 0;
+  }
+  if (std::max(data_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
+  if (picture_size == 0) return picture;
+  uint8_t* data = data_size > 0 ? ReadBlock(input, data_size) : nullptr;
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size));
+  if (pixels == nullptr) StopWithCode(kOutOfMemory);
+  if (layout.compression == kUncompressed) {
+    for (uint32_t row = 0; row < height; ++row) {
+      ExpandRow(data + uint64_t{row} * stride, layout.bits, width, pixels + uint64_t{row} * width);
+    }
+  } else if (!DecodeRle(data, data_size, layout.bits, width, height, pixels)) {
+    StopWithCode(kShortRead);
+  }
+  ReleaseBlock(data);
+  picture.rows = pixels;
+  picture.block = pixels;
+  return picture;
 }

@@ -1,6 +1,8 @@
-// Converts the picture that the calling script leaves as "vantrel.tmp": an
-// indexed PNG (png.cc) when the file starts with PNG's signature, otherwise a
-// Windows bitmap (bitmap.cc).
+// Converts the picture that the calling script leaves as "vantrel.tmp". Its
+// first bytes pick the reader: PNG's signature a PNG (png.cc), "GIF87a" or
+// "GIF89a" a GIF (gif.cc), "BM" a Windows bitmap (bitmap.cc); of the rest a
+// PCX header (pcx.cc), then a plausible TGA header (tga.cc); anything else is
+// read as a bitmap.
 //
 // The frame is written into a temporary file beside the output and moved onto
 // the output's name only when complete, so a stop never leaves a damaged
@@ -21,7 +23,50 @@ namespace {
 
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
+bool StartsWith(const uint8_t* start, uint32_t got, const void* signature, uint32_t size) {
+  return got >= size && std::memcmp(start, signature, size) == 0;
+}
+
+// Byte 0 0x0A, then a version, an encoding and a depth PCX has.
+bool IsPcx(const uint8_t* start, uint32_t got) {
+  return got >= 4 && start[0] == 0x0A && (start[1] == 0 || (start[1] >= 2 && start[1] <= 5)) && start[2] <= 1 &&
+         (start[3] == 1 || start[3] == 2 || start[3] == 4 || start[3] == 8);
+}
+
+// TGA has no signature: a colour map type, an image type, a pixel depth and,
+// with a colour map, an entry size that TGA has.
+bool IsTga(const uint8_t* start, uint32_t got) {
+  if (got < 17 || start[1] > 1) return false;
+  const uint8_t type = start[2], depth = start[16], entry = start[7];
+  return (type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11) &&
+         (depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32) &&
+         (start[1] == 0 || entry == 15 || entry == 16 || entry == 24 || entry == 32);
+}
+
+void WriteFrame(FileHandle output, const Picture& picture) {
+  FrameHeader header = kFrameHeaderTemplate;
+  FillFrameHeader(&header, picture.width, picture.height);
+  uint32_t done;
+  if (uint32_t error = FileWrite(output, &header, sizeof header, &done)) StopWithCode(error);
+  if (done != sizeof header) StopWithCode(kShortWrite);
+  for (uint32_t row = 0; row < picture.height; ++row) {
+    uint32_t stored_row = picture.top_down ? row : picture.height - 1 - row;
+    const uint8_t* pixels = picture.rows + uint64_t{stored_row} * picture.stride;
+    if (uint32_t error = FileWrite(output, pixels, picture.width, &done)) StopWithCode(error);
+    if (done != picture.width) StopWithCode(kShortWrite);
+  }
+}
+
 }  // namespace
+
+Reader PickReader(const uint8_t* start, uint32_t got) {
+  if (StartsWith(start, got, kPngSignature, sizeof kPngSignature)) return ReadPng;
+  if (StartsWith(start, got, "GIF87a", 6) || StartsWith(start, got, "GIF89a", 6)) return ReadGif;
+  if (StartsWith(start, got, "BM", 2)) return ReadBitmap;
+  if (IsPcx(start, got)) return ReadPcx;
+  if (IsTga(start, got)) return ReadTga;
+  return ReadBitmap;
+}
 
 void ConvertBitmap(std::string_view argument) {
   std::string name = MakeFrameName(argument);
@@ -30,35 +75,14 @@ void ConvertBitmap(std::string_view argument) {
   if (uint32_t error = FileCheckReplaceable(name.c_str())) StopWithCode(error);
   if (uint32_t error = FileCreateTemporary(name.c_str(), &output)) StopWithCode(error);
 
-  // A bitmap's file header, or a PNG's signature and the start of its first chunk.
-  uint8_t start[14];
-  uint32_t done;
-  if (uint32_t error = FileRead(input, start, sizeof start, &done)) StopWithCode(error);
-  if (done >= sizeof kPngSignature && std::memcmp(start, kPngSignature, sizeof kPngSignature) == 0) {
-    ReadPng(input, output);
-  } else {
-    ReadBitmap(input, output, start, done);
-  }
+  uint8_t start[kStartSize];
+  uint32_t got;
+  if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
+  Picture picture = PickReader(start, got)(input, start, got);
+  WriteFrame(output, picture);
+  ReleaseBlock(picture.block);
 
   if (uint32_t error = FileClose(output)) StopWithCode(error);
   if (uint32_t error = FileReplaceWithTemporary(name.c_str())) StopWithCode(error);
   if (uint32_t error = FileClose(input)) StopWithCode(error);
-}
-
-void WriteFrameHeader(FileHandle output, uint32_t width, uint32_t height) {
-  FrameHeader header = kFrameHeaderTemplate;
-  FillFrameHeader(&header, width, height);
-  uint32_t done;
-  if (uint32_t error = FileWrite(output, &header, sizeof header, &done)) StopWithCode(error);
-  if (done != sizeof header) StopWithCode(kShortWrite);
-}
-
-void WriteRows(FileHandle output, const uint8_t* block, uint32_t width, uint32_t height, uint32_t stride,
-               bool top_down) {
-  uint32_t done;
-  for (uint32_t row = 0; row < height; ++row) {
-    uint32_t stored_row = top_down ? row : height - 1 - row;
-    if (uint32_t error = FileWrite(output, block + uint64_t{stored_row} * stride, width, &done)) StopWithCode(error);
-    if (done != width) StopWithCode(kShortWrite);
-  }
 }

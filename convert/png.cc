@@ -172,7 +172,7 @@ void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size)
 
 }  // namespace
 
-void ReadPng(FileHandle input, FileHandle output) {
+Picture ReadPng(FileHandle input, const uint8_t*, uint32_t) {
   Chunks chunks = {input, 0, 8, nullptr, 0};
   if (uint32_t error = FileSize(input, &chunks.file_size)) StopWithCode(error);
   if (uint32_t error = FileSeek(input, 8)) StopWithCode(error);
@@ -204,7 +204,6 @@ void ReadPng(FileHandle input, FileHandle output) {
   const uint64_t picture_size = uint64_t{width} * height;
   if (std::max(inflated_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
 
-  WriteFrameHeader(output, width, height);
   // The picture, then the row being read and the one above it, each with its filter byte.
   uint8_t* picture = static_cast<uint8_t*>(AllocateBlock(picture_size + 2 * (uint64_t{widest_row} + 1)));
   if (picture == nullptr) StopWithCode(kOutOfMemory);
@@ -242,7 +241,6 @@ void ReadPng(FileHandle input, FileHandle output) {
   }
   // The stream's memory is the arena's, and the rest of the stream is never read.
 
-  WriteRows(output, picture, width, height, width, true);
-  ReleaseBlock(picture);
   ReleaseBlock(chunks.data);
+  return {width, height, picture, width, true, picture};
 }

@@ -1,7 +1,7 @@
-// The readers of the picture formats tessera converts, and what they share.
-// ConvertBitmap opens "vantrel.tmp" and the temporary output and picks the
-// reader by the file's first bytes; the reader reads the picture and writes
-// the whole frame, header and rows, or stops the program.
+// The readers of the picture formats tessera converts. ConvertBitmap opens
+// "vantrel.tmp", reads its first bytes and picks the reader by them; the
+// reader decodes the picture into memory, or stops the program, and hands it
+// back; ConvertBitmap writes the frame. A reader knows nothing of frames.
 #ifndef TESSERA_CONVERT_READERS_H_
 #define TESSERA_CONVERT_READERS_H_
 
@@ -13,19 +13,35 @@
 // with 32-bit sizes and its own bookkeeping would refuse blocks for them.
 constexpr uint64_t kBlockLimit = (uint64_t{1} << 31) - 7;
 
-// A Windows bitmap. `file_header` holds what the first read of 14 bytes
-// delivered: `got` bytes.
-void ReadBitmap(FileHandle input, FileHandle output, const uint8_t file_header[14], uint32_t got);
+// How many bytes of the file are read before a reader is picked: enough for
+// every format's signature or header fields that tell it.
+constexpr uint32_t kStartSize = 18;
 
-// An indexed PNG, read from byte 8, after its signature.
-void ReadPng(FileHandle input, FileHandle output);
+// A decoded picture: `height` rows of `width` palette indices, `stride` bytes
+// apart from `rows`, the top row first when `top_down`, else the bottom row
+// first. `block` holds them and is released once they are written; an empty
+// picture may have none.
+struct Picture {
+  uint32_t width;
+  uint32_t height;
+  const uint8_t* rows;
+  uint32_t stride;
+  bool top_down;
+  void* block;
+};
 
-// The 74-byte frame header for a picture of this size, in one write.
-void WriteFrameHeader(FileHandle output, uint32_t width, uint32_t height);
+// A reader is given the input and what the first read of kStartSize bytes
+// delivered: `got` bytes of `start`. It reads the rest from the input.
+using Reader = Picture (*)(FileHandle input, const uint8_t* start, uint32_t got);
 
-// Writes the picture's rows top row first, `stride` bytes apart in `block`,
-// which holds them bottom row first unless `top_down`: one write a row.
-void WriteRows(FileHandle output, const uint8_t* block, uint32_t width, uint32_t height, uint32_t stride,
-               bool top_down);
+// The reader for a file that starts with these bytes; a Windows bitmap when
+// nothing else fits.
+Reader PickReader(const uint8_t* start, uint32_t got);
+
+Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got);
+Picture ReadPng(FileHandle input, const uint8_t* start, uint32_t got);
+Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got);
+Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got);
+Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got);
 
 #endif  // TESSERA_CONVERT_READERS_H_
