@@ -5,6 +5,7 @@ builders, and the checks of what a run leaves behind."""
 import atexit
 import itertools
 import os
+import random
 import re
 import resource
 import shutil
@@ -24,6 +25,8 @@ CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
 # a backslash), an emoji (four bytes of UTF-8) after a space, and Latin-1.
 NAMES = [("Дерево.bmp", "Дерево.frm"), ("ελληνικά.old.bmp", "ελληνικά.frm"), ("表.bmp", "表.frm"),
          ("🌲 tree.bmp", "🌲 tree.frm"), ("Bäume.bmp", "Bäume.frm")]
+# Prints each file's mode and its pixels.
+PILLOW = "import sys, PIL.Image\nfor path in sys.argv[1:]: p = PIL.Image.open(path); print(p.mode, p.tobytes().hex())"
 
 
 class Target:
@@ -115,6 +118,12 @@ def frame(width, height, rows):
     header = struct.pack(">IHHH12x12x24xIHHIHH", 4, 0, 0, 1, (pixels + 12) & 0xFFFFFFFF,
                          width & 0xFFFF, height & 0xFFFF, pixels & 0xFFFFFFFF, 0, 0)
     return header + b"".join(rows)
+
+
+def random_rows(width, height, bits=8):
+    """Indices at random: neighbours differ, so that every filter and code matters."""
+    draw = random.Random(width * 1000 + height * 10 + bits)
+    return [bytes(draw.randrange(1 << bits) for _ in range(width)) for _ in range(height)]
 
 
 def sample_rows(width, height, bits=8):
@@ -327,6 +336,19 @@ class Case(unittest.TestCase):
         self.stderr = result.stderr
         return result.returncode, result.stdout or b""
 
+    def pillow_reads(self, paths):
+        """Pillow's reading of each file as "MODE hex-of-pixels"; the Python
+        that runs the tests may lack Pillow where the system's has it. Skips
+        the case where none has it, except in CI."""
+        python = next((python for python in (sys.executable, "/usr/bin/python3") if os.path.exists(python) and
+                       subprocess.run([python, "-c", "import PIL"], capture_output=True).returncode == 0), None)
+        if python is None and not os.environ.get("CI"):
+            self.skipTest("no Python here has Pillow")
+        self.assertIsNotNone(python, "no Python here has Pillow")
+        read = subprocess.run([python, "-c", PILLOW, *paths], capture_output=True, text=True, check=True).stdout
+        self.assertEqual(len(read.splitlines()), len(paths))
+        return read.splitlines()
+
     def said(self):
         """What the last run wrote to standard error (Wine's messages), for a
         failure's message."""
@@ -388,3 +410,72 @@ class Case(unittest.TestCase):
         address = self.assert_stopped(status, out, code, others={"pic.frm"}, reported=reported)
         self.assertEqual(self.read("pic.frm"), self.OLD)
         return address
+
+
+def lzw(indices, code_size, clear_every=0, reset_when_full=True):
+    """GIF's LZW codes for `indices`, packed least significant bit first: a
+    clear code first, another after every `clear_every` codes (0: only when
+    the table is full, unless not `reset_when_full`), the end code last."""
+    clear, out, state = 1 << code_size, bytearray(), [0, 0]  # bits held, how many
+
+    def emit(code, width):
+        state[0] |= code << state[1]
+        state[1] += width
+        while state[1] >= 8:
+            out.append(state[0] & 0xFF)
+            state[0] >>= 8
+            state[1] -= 8
+
+    def fresh():
+        return {bytes([i]): i for i in range(clear)}, clear + 2, code_size + 1
+    table, free, width = fresh()
+    emit(clear, width)
+    word, emitted = b"", 0
+    for index in indices:
+        if word + bytes([index]) in table:
+            word += bytes([index])
+            continue
+        emit(table[word], width)
+        emitted += 1
+        # The decoder has as many entries as the encoder once the encoder stops
+        # short of adding one (before a clear code or the end code).
+        if clear_every and emitted % clear_every == 0 or free == 4096 and reset_when_full:
+            emit(clear, width + (free == 1 << width and width < 12))
+            table, free, width = fresh()
+        elif free < 4096:
+            # The decoder adds this entry a code later, so the widths agree
+            # when the encoder widens one entry past 2^width.
+            table[word + bytes([index])], free = free, free + 1
+            width += free == (1 << width) + 1 and width < 12
+        word = bytes([index])
+    emit(table[word], width)
+    emit(clear + 1, width + (free == 1 << width and width < 12))
+    return bytes(out) + (bytes([state[0]]) if state[1] else b"")
+
+
+def sub_blocks(data, size=255):
+    return b"".join(bytes([len(data[at:at + size])]) + data[at:at + size] for at in range(0, len(data), size)) + b"\0"
+
+
+def interlaced(rows):
+    return [rows[y] for start, step in ((0, 8), (4, 8), (2, 4), (1, 2)) for y in range(start, len(rows), step)]
+
+
+def gif_image(width, height, rows, left=0, top=0, code_size=8, interlace=False, local=False, data=None, **lzw_options):
+    """An image block: its descriptor, a local colour table if asked, the code
+    size and `rows` (or `data`) as LZW codes in sub-blocks."""
+    flags = 0x40 * interlace + 0x80 * local + 7 * local
+    if data is None:
+        data = sub_blocks(lzw(b"".join(interlaced(rows) if interlace else rows), code_size, **lzw_options))
+    return (struct.pack("<BHHHHB", 0x2C, left, top, width, height, flags) + bytes(768) * local + bytes([code_size]) +
+            data)
+
+
+def make_gif(width, height, rows=None, blocks=None, background=0, global_table=True, version=b"GIF89a", **image):
+    """A GIF of a `width` x `height` screen: its colour table, then `blocks`
+    (by default one image of `rows` covering the screen) and the trailer."""
+    rows = rows if rows is not None else sample_rows(width, height)
+    if blocks is None:
+        blocks = [gif_image(width, height, rows, **image)]
+    return (version + struct.pack("<HHBBB", width, height, 0x87 * global_table, background, 0) +
+            bytes(768) * global_table + b"".join(blocks) + b";")

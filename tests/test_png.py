@@ -1,17 +1,11 @@
 """Indexed PNG files: every depth, filter and interlace method, how the chunks
 may lie, and every stop with the earlier frame kept."""
 
-import random
 import struct
 import zlib
 
-from harness import PLTE, PNG, Case, damaged, frame, ihdr, make_png, png_chunk, png_image_data, sample_rows
-
-
-def picture(width, height, depth):
-    """Indices at random: neighbours differ, so that every filter matters."""
-    draw = random.Random(width * 1000 + height * 10 + depth)
-    return [bytes(draw.randrange(1 << depth) for _ in range(width)) for _ in range(height)]
+from harness import (PLTE, PNG, Case, damaged, frame, ihdr, make_png, png_chunk, png_image_data, random_rows,
+                     sample_rows)
 
 
 W, H = 5, 3
@@ -35,14 +29,14 @@ def pictures():
     for depth in (1, 2, 4, 8):
         for interlace in (0, 1):
             for width, height in [(1, 1), (3, 5), (9, 2), (33, 7)]:
-                rows = picture(width, height, depth)
+                rows = random_rows(width, height, depth)
                 for kind in range(5):
                     yield (f"{width}x{height}, {depth} bits, interlace {interlace}, filter {kind}",
                            make_png(width, height, rows, depth, interlace, (kind,)), frame(width, height, rows))
 
 
 def converted(width, height, depth=8, interlace=0, **png):
-    rows = picture(width, height, depth)
+    rows = random_rows(width, height, depth)
     return make_png(width, height, rows, depth, interlace, (0, 1, 2, 3, 4), **png), frame(width, height, rows)
 
 
