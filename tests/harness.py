@@ -474,8 +474,71 @@ def gif_image(width, height, rows, left=0, top=0, code_size=8, interlace=False, 
 def make_gif(width, height, rows=None, blocks=None, background=0, global_table=True, version=b"GIF89a", **image):
     """A GIF of a `width` x `height` screen: its colour table, then `blocks`
     (by default one image of `rows` covering the screen) and the trailer."""
-    rows = rows if rows is not None else sample_rows(width, height)
     if blocks is None:
-        blocks = [gif_image(width, height, rows, **image)]
+        blocks = [gif_image(width, height, rows if rows is not None else sample_rows(width, height), **image)]
     return (version + struct.pack("<HHBBB", width, height, 0x87 * global_table, background, 0) +
             bytes(768) * global_table + b"".join(blocks) + b";")
+
+
+def tga_packets(pixels):
+    """TGA's RLE packets for `pixels`: runs of two or more, the rest literal."""
+    out, at = bytearray(), 0
+    while at < len(pixels):
+        run = 1
+        while run < 128 and at + run < len(pixels) and pixels[at + run] == pixels[at]:
+            run += 1
+        if run > 1:
+            out += bytes([0x80 | run - 1, pixels[at]])
+        else:
+            end = at + 1
+            while end - at < 128 and end < len(pixels) and (end + 1 == len(pixels) or pixels[end + 1] != pixels[end]):
+                end += 1
+            out += bytes([end - at - 1]) + pixels[at:end]
+        at += run if run > 1 else end - at
+    return bytes(out)
+
+
+def make_tga(width, height, rows=None, rle=False, top_down=False, right_to_left=False, across_rows=True,
+             image_id=b"", map_type=1, map_length=256, entry_bits=24, image_type=None, depth=8, data=None):
+    """A colour-mapped TGA of `rows`, stored in the order its descriptor says;
+    RLE packets may run across rows unless not `across_rows`."""
+    rows = rows if rows is not None else sample_rows(width, height)
+    stored = [row[::-1] if right_to_left else row for row in (rows if top_down else rows[::-1])]
+    if data is None:
+        data = (tga_packets(b"".join(stored)) if across_rows else b"".join(map(tga_packets, stored))) if rle else \
+            b"".join(stored)
+    image_type = image_type or (9 if rle else 1)
+    header = struct.pack("<BBBHHBHHHHBB", len(image_id), map_type, image_type, 0, map_length, entry_bits, 0, 0,
+                         width, height, depth, 0x20 * top_down + 0x10 * right_to_left)
+    return header + image_id + bytes(map_length * ((entry_bits + 7) // 8)) * (map_type == 1) + data
+
+
+def pcx_runs(data):
+    """PCX's RLE of `data`: a count byte before runs and before bytes that
+    would read as counts."""
+    out, at = bytearray(), 0
+    while at < len(data):
+        run = 1
+        while run < 63 and at + run < len(data) and data[at + run] == data[at]:
+            run += 1
+        out += bytes([0xC0 | run, data[at]]) if run > 1 or data[at] >= 0xC0 else data[at:at + 1]
+        at += run
+    return bytes(out)
+
+
+def make_pcx(width, height, rows=None, bits=8, planes=1, rle=True, across_lines=False, line_bytes=None, xmin=0,
+             ymin=0, data=None, version=5):
+    """A PCX of `rows`: each scan line a plane after another, padded to
+    `line_bytes` (by default the fewest even number of bytes); RLE runs may
+    cross scan lines when `across_lines`. An 8-bit picture's own data is
+    followed by a 256-colour table."""
+    rows = rows if rows is not None else sample_rows(width, height, bits * planes)
+    palette = b"\x0c" + bytes(range(256)) + bytes(512) if bits == 8 and data is None else b""
+    line_bytes = line_bytes or (width * bits + 15) // 16 * 2
+    lines = [b"".join(pack(bytes(i >> p & 1 for i in row) if planes > 1 else row, bits).ljust(line_bytes, b"\0")
+                      for p in range(planes)) for row in rows]
+    if data is None:
+        data = (pcx_runs(b"".join(lines)) if across_lines else b"".join(map(pcx_runs, lines))) if rle else \
+            b"".join(lines)
+    header = struct.pack("<BBBBHHHH", 10, version, rle, bits, xmin, ymin, xmin + width - 1, ymin + height - 1)
+    return header.ljust(65, b"\0") + struct.pack("<BH", planes, line_bytes).ljust(63, b"\0") + data + palette

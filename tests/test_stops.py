@@ -5,8 +5,9 @@ import re
 import subprocess
 import zlib
 
-from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, ihdr,
-                     make_bitmap, make_png, past_the_end, sample_rows, target, with_offset, with_size)
+from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, gif_image,
+                     ihdr, make_bitmap, make_gif, make_pcx, make_png, make_tga, past_the_end, sample_rows, target,
+                     with_offset, with_size)
 
 
 class Stops(Case):
@@ -16,7 +17,9 @@ class Stops(Case):
     def test_every_check_the_tests_can_reach(self):
         """One failure for each check in the program, each reported (to a
         file) with an address of its own."""
-        bitmap, png = make_bitmap(16, 4), make_png(4, 2)
+        bitmap, png, gif, tga, pcx = make_bitmap(16, 4), make_png(4, 2), make_gif(4, 2), make_tga(4, 2), make_pcx(4, 2)
+        rows = sample_rows(4, 2)
+        image = gif_image(4, 2, rows)
         failures = [
             ("open input", None, CODE["missing"], {}),
             ("create output", bitmap, CODE["missing directory"], dict(argument="nowhere/pic.bmp")),
@@ -57,6 +60,44 @@ class Stops(Case):
              100, {}),
             ("PNG image data", make_png(4, 2, stream=b"\x78\x9c\xff"), 100, {}),
             ("PNG filter type", make_png(4, 2, data=bytes([5]) + bytes(9)), 100, {}),
+            ("GIF screen descriptor", gif[:12], 100, {}),
+            ("GIF screen size", make_gif(0, 2, blocks=[image]), 201, {}),
+            ("GIF screen too large", make_gif(65535, 65535, blocks=[]), 203, {}),
+            ("GIF screen's allocation", make_gif(65535, 32767, blocks=[]), 203, dict(preexec_fn=address_space_limit)),
+            ("GIF colour table", gif[:40], 100, {}),
+            ("GIF no block", make_gif(4, 2, blocks=[])[:-1], 100, {}),
+            ("GIF no image", make_gif(4, 2, blocks=[]), 100, {}),
+            ("GIF extension label", make_gif(4, 2, blocks=[b"!"])[:-1], 100, {}),
+            ("GIF extension sub-block length", make_gif(4, 2, blocks=[b"!\xfe"])[:-1], 100, {}),
+            ("GIF extension sub-block", make_gif(4, 2, blocks=[b"!\xfe\5ab"])[:-1], 100, {}),
+            ("GIF image descriptor", make_gif(4, 2, blocks=[image[:7]])[:-1], 100, {}),
+            ("GIF local colour table", make_gif(4, 2, blocks=[gif_image(4, 2, rows, local=True)[:50]])[:-1], 100, {}),
+            ("GIF code size missing", make_gif(4, 2, blocks=[image[:10]])[:-1], 100, {}),
+            ("GIF code size", make_gif(4, 2, code_size=1, data=image[11:]), 100, {}),
+            ("GIF image data missing", make_gif(4, 2, blocks=[image[:11]])[:-1], 100, {}),
+            ("GIF image data's end", make_gif(4, 2, data=b"\0"), 100, {}),
+            ("GIF image data cut", make_gif(4, 2, blocks=[image[:14]])[:-1], 100, {}),
+            ("GIF end code", make_gif(4, 2, code_size=2, data=b"\1\x05\0"), 100, {}),
+            ("GIF undefined code", make_gif(4, 2, code_size=2, data=b"\1\x07\0"), 100, {}),
+            ("TGA header", tga[:17], 100, {}),
+            ("TGA image type", make_tga(4, 2, image_type=2, depth=24), 201, {}),
+            ("TGA size", make_tga(65535, 65535, []), 203, {}),
+            ("TGA picture's allocation", make_tga(65535, 32767, []), 203, dict(preexec_fn=address_space_limit)),
+            ("TGA colour map", tga[:100], 100, {}),
+            ("TGA pixels", tga[:-1], 100, {}),
+            ("TGA packet", make_tga(4, 2, rle=True, data=b""), 100, {}),
+            ("TGA run's index", make_tga(4, 2, rle=True, data=b"\x81"), 100, {}),
+            ("TGA literal packet", make_tga(4, 2, rle=True, data=b"\x07\0"), 100, {}),
+            ("PCX header", pcx[:100], 100, {}),
+            ("PCX depth and planes", make_pcx(4, 2, bits=8, planes=3), 201, {}),
+            ("PCX bounds", make_pcx(4, 2, xmin=9)[:8] + bytes(2) + pcx[10:], 201, {}),
+            ("PCX bytes a line", make_pcx(4, 2, line_bytes=1), 201, {}),
+            ("PCX size", make_pcx(65535, 65535, [], line_bytes=65535), 203, {}),
+            ("PCX picture's allocation", make_pcx(65535, 32767, [], line_bytes=65535), 203,
+             dict(preexec_fn=address_space_limit)),
+            ("PCX stored scan line", make_pcx(4, 2, rle=False, data=b"\0"), 100, {}),
+            ("PCX run", make_pcx(4, 2, data=b""), 100, {}),
+            ("PCX run's byte", make_pcx(4, 2, data=b"\xc2"), 100, {}),
         ]
         addresses = {}
         for name, bitmap, code, options in failures:
