@@ -2,7 +2,9 @@
 
 import os
 import re
+import signal
 import subprocess
+import time
 import zlib
 
 from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, ihdr,
@@ -151,3 +153,55 @@ class HeldFrame(Case):
         self.assert_stopped(status, out, 5, others={"pic.frm"})
         self.assertEqual(self.read("pic.frm"), self.OLD)
         self.assertTrue(1000 <= ran <= 6000, f"stopped after {ran} ms")
+
+
+class Interruptions(Case):
+    """An interruption while the temporary file exists (a FIFO as the input
+    holds the run there) removes it and ends the run the way the caller
+    expects, without a report; the earlier frame stays whole."""
+
+    def interrupted(self):
+        os.mkfifo(self.path(INPUT))
+        self.put("pic.frm", self.OLD)
+
+    def wait_for_temporary(self, process):
+        deadline = time.monotonic() + 60
+        while not any(name.startswith("tessera-") for name in self.files()):
+            self.assertIsNone(process.poll(), "ended before its temporary file appeared")
+            self.assertLess(time.monotonic(), deadline, "no temporary file")
+            time.sleep(0.01)
+
+    def assert_nothing_left(self):
+        self.assertEqual(self.files(), {INPUT, "pic.frm"})
+        self.assertEqual(self.read("pic.frm"), self.OLD)
+
+    def test_signals(self):
+        """The run ends by the signal sent; one the caller ignores stays
+        ignored, and the next one ends it."""
+        if target.wine:
+            self.skipTest("POSIX signals")
+        for ignored, sent in [(None, [signal.SIGINT]), (None, [signal.SIGTERM]), (None, [signal.SIGHUP]),
+                              (signal.SIGINT, [signal.SIGINT, signal.SIGTERM])]:
+            with self.subTest(ignored=ignored, sent=sent):
+                self.fresh()
+                self.interrupted()
+                process = subprocess.Popen([target.program, "pic.bmp"], cwd=self.dir, stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE,
+                                           preexec_fn=ignored and (lambda: signal.signal(ignored, signal.SIG_IGN)))
+                with process:
+                    self.wait_for_temporary(process)
+                    for number in sent:
+                        process.send_signal(number)
+                    out, err = process.communicate(timeout=60)
+                self.assertEqual((process.returncode, out, err), (-sent[-1], b"", b""))
+                self.assert_nothing_left()
+
+    def test_ctrl_c(self):
+        """Windows: Ctrl-C from a console the run shares with the launcher
+        ends it with STATUS_CONTROL_C_EXIT."""
+        if not target.launcher:
+            self.skipTest("needs the launcher of the Windows suite")
+        self.interrupted()
+        status, out = self.run_command_line(b"tessera pic.bmp", "--interrupt")
+        self.assertEqual((status, out), (0xC000013A & 0xFF, b""), self.said())
+        self.assert_nothing_left()
