@@ -4,6 +4,7 @@ import os
 import re
 import signal
 import subprocess
+import tempfile
 import time
 import zlib
 
@@ -124,35 +125,59 @@ class Stops(Case):
 
 
 class HeldFrame(Case):
-    """Windows: another program holds the earlier frame open without letting
-    it be replaced. The final move is tried again for about two seconds."""
+    """Windows: another program holds a file of the run open. The earlier
+    frame, held without letting it be written (a viewer sharing only reading)
+    or replaced (sharing reading and writing but not deletion): the check
+    before converting and the final move are each tried again for about two
+    seconds. The temporary file can't be held at all without sharing its
+    deletion."""
 
     def setUp(self):
         if not target.launcher:
             self.skipTest("needs the launcher of the Windows suite")
         super().setUp()
 
-    def convert_held(self, milliseconds, bitmap):
-        """Converts over an earlier frame that the launcher keeps open from
-        before the program starts; returns the status, the output and how long
-        the program ran, in ms."""
-        self.put(INPUT, bitmap)
-        self.put("pic.frm", self.OLD)
-        status, out = self.run_command_line(b"tessera pic.bmp", "--hold", "pic.frm", str(milliseconds))
-        ran = re.search(rb"ran (\d+) ms", self.stderr)
-        self.assertTrue(ran, self.said())
-        return status, out, int(ran.group(1))
-
-    def test_held_for_a_moment(self):
+    def test_earlier_frame_held(self):
+        """Let go after 400 ms, the picture converts; held for 12 s, the run
+        stops with the code, after the retries and no longer."""
         rows = sample_rows(3, 2)
-        status, out, _ = self.convert_held(400, make_bitmap(3, 2, rows))
-        self.assert_converted(status, out, "pic.frm", frame(3, 2, rows))
-
-    def test_held_for_long(self):
-        status, out, ran = self.convert_held(12000, make_bitmap(3, 2))
-        self.assert_stopped(status, out, 5, others={"pic.frm"})
-        self.assertEqual(self.read("pic.frm"), self.OLD)
-        self.assertTrue(1000 <= ran <= 6000, f"stopped after {ran} ms")
+        for share, milliseconds, code in [("r", 400, 0), ("rw", 400, 0), ("r", 12000, 32), ("rw", 12000, 5)]:
+            with self.subTest(share=share, milliseconds=milliseconds):
+                self.fresh()
+                self.put(INPUT, make_bitmap(3, 2, rows))
+                self.put("pic.frm", self.OLD)
+                status, out = self.run_command_line(b"tessera pic.bmp", "--hold", "pic.frm", share, str(milliseconds))
+                ran = re.search(rb"ran (\d+) ms", self.stderr)
+                self.assertTrue(ran, self.said())
+                if code == 0:
+                    self.assert_converted(status, out, "pic.frm", frame(3, 2, rows))
+                    continue
+                self.assert_stopped(status, out, code, others={"pic.frm"})
+                self.assertEqual(self.read("pic.frm"), self.OLD)
+                self.assertTrue(1000 <= int(ran.group(1)) <= 6000, f"stopped after {ran.group(1)} ms")
+    def test_temporary_file_held(self):
+        """A scanner opens the new temporary file as it appears and holds it
+        for 5 s, sharing reading and writing but not deletion. A FIFO as the
+        input keeps the run still until the scanner has tried. The run ends
+        with 0 or with its code, and nothing named tessera-* remains once the
+        scanner lets go."""
+        os.mkfifo(self.path(INPUT))
+        self.put("pic.frm", self.OLD)
+        line, line_file = tempfile.mkstemp(suffix=".line")
+        os.write(line, b"tessera pic.bmp")
+        os.close(line)
+        self.addCleanup(os.remove, line_file)
+        with subprocess.Popen([*target.wine, target.launcher, target.program, line_file, "--hold", "tessera-*.tmp",
+                               "rw", "5000"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as launcher:
+            tried = launcher.stderr.readline()
+            self.assertRegex(tried, rb"^(held|refused \d+)\r?\n$")
+            fifo = os.open(self.path(INPUT), os.O_WRONLY | os.O_NONBLOCK)
+            os.write(fifo, make_bitmap(3, 2))
+            os.close(fifo)
+            out, self.stderr = launcher.communicate(timeout=120)
+        if launcher.returncode != 0:
+            self.assert_stopped(launcher.returncode, out, launcher.returncode, others={"pic.frm"})
+        self.assertEqual({name for name in self.files() if name.startswith("tessera-")}, set(), tried)
 
 
 class Interruptions(Case):
