@@ -37,7 +37,9 @@ sigset_t InterruptionSet() {
 // while it runs; its own is unblocked for the end.
 void Interrupted(int number) {
   if (temporary_pending) unlink(temporary_name.c_str());
-  signal(number, SIG_DFL);
+  struct sigaction fallback = {};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(number, &fallback, nullptr);
   sigset_t own;
   sigemptyset(&own);
   sigaddset(&own, number);

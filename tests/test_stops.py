@@ -4,7 +4,6 @@ import os
 import re
 import signal
 import subprocess
-import tempfile
 import time
 import zlib
 
@@ -155,6 +154,7 @@ class HeldFrame(Case):
                 self.assert_stopped(status, out, code, others={"pic.frm"})
                 self.assertEqual(self.read("pic.frm"), self.OLD)
                 self.assertTrue(1000 <= int(ran.group(1)) <= 6000, f"stopped after {ran.group(1)} ms")
+
     def test_temporary_file_held(self):
         """A scanner opens the new temporary file as it appears and holds it
         for 5 s, sharing reading and writing but not deletion. A FIFO as the
@@ -163,12 +163,8 @@ class HeldFrame(Case):
         scanner lets go."""
         os.mkfifo(self.path(INPUT))
         self.put("pic.frm", self.OLD)
-        line, line_file = tempfile.mkstemp(suffix=".line")
-        os.write(line, b"tessera pic.bmp")
-        os.close(line)
-        self.addCleanup(os.remove, line_file)
-        with subprocess.Popen([*target.wine, target.launcher, target.program, line_file, "--hold", "tessera-*.tmp",
-                               "rw", "5000"], cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as launcher:
+        command = self.launcher_command(b"tessera pic.bmp", "--hold", "tessera-*.tmp", "rw", "5000")
+        with subprocess.Popen(command, cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as launcher:
             tried = launcher.stderr.readline()
             self.assertRegex(tried, rb"^(held|refused \d+)\r?\n$")
             fifo = os.open(self.path(INPUT), os.O_WRONLY | os.O_NONBLOCK)
