@@ -51,7 +51,8 @@ class ConvertFolder(Case):
 
     def test_the_folder_given_and_no_other(self):
         """Run from a folder with a picture of its own, which never gets a
-        frame: the folder given every way converts; one that can't be entered
+        frame: the folder given every way converts (with & ^ ! in its path
+        too); one that can't be entered
         exactly (Wine's cmd drops the %), or a script without tessera.exe
         beside it, ends with 2 and touches nothing."""
         converted = (0, rb"1 converted, 0 failed\r\n")
@@ -61,6 +62,7 @@ class ConvertFolder(Case):
                 ("art", lambda path: "art", "bin", converted),
                 ("art", lambda path: "art\\", "bin", converted),
                 ("new & old", windows_path, "bin", converted),
+                ("a ^ b !", windows_path, "bin", converted),
                 ("50% off", windows_path, "bin", refused),
                 ("art", lambda path: "nowhere", "bin", refused),
                 ("empty", windows_path, "bin", (0, rb"no pictures in Z:\\.*\\empty\r\n")),
