@@ -1,16 +1,25 @@
 @echo off
-rem Converts every picture FOLDER\*.bmp and FOLDER\*.png into a frame beside
-rem it, the way the art pipeline does: the picture is copied to vantrel.tmp in
-rem FOLDER, and tessera.exe, which sits beside this script, is called there
-rem with the picture's name. Pictures whose names agree up to the first dot
-rem (tree.bmp, tree.png) give one frame, tree.frm: the last one converted.
+rem Converts every picture in FOLDER into a frame beside it, the way the art
+rem pipeline does: *.bmp, *.png, *.gif, *.tga and *.pcx, the formats tessera
+rem reads. The picture is copied to vantrel.tmp in FOLDER, and tessera.exe,
+rem which sits beside this script, is called there with the picture's name.
+rem Pictures whose names agree up to the first dot (tree.bmp, tree.png) give
+rem one frame, tree.frm: the last one converted.
 rem
 rem   convert-folder.bat FOLDER
 rem
 rem A picture that fails gets a line with its name, tessera's exit code and
-rem what the code means, and the next one is converted all the same. Ends
-rem with 0 when every picture converted, 1 when one failed, 2 when FOLDER
-rem can't be used.
+rem what the code means, and the next one is converted all the same. The last
+rem line counts them ("12 converted, 1 failed"), or says "no pictures in
+rem FOLDER". Ends with 0 when every picture converted (or there was none), 1
+rem when one failed, 2 when tessera.exe is not beside this script or FOLDER
+rem can't be entered; then nothing is converted.
+rem
+rem FOLDER is entered exactly or not at all. It is taken as a full path
+rem (%%~f1, which turns forward slashes into backslashes), checked to exist
+rem before, and where pushd landed is checked after: pushd can fail without
+rem setting an error. Wine's cmd drops a lone %% from %%1 and from this
+rem script's own folder, so a path with %% ends with 2 there.
 rem
 rem Every legal file name is safe here (& ( ) %% ^ ! and the rest): a name
 rem lives only in the for variable %%p, quoted wherever a command takes it,
@@ -22,29 +31,40 @@ if "%~1"=="" (
   echo usage: convert-folder.bat FOLDER
   exit /b 2
 )
-set "tessera=%~dp0tessera.exe"
-set failed=0
-rem (call ) clears the exit code, so that only pushd's own failure is seen.
-(call )
-pushd "%~1" 2>nul
-if errorlevel 1 (
-  echo convert-folder: can't enter the folder "%~1"
+if not exist "%~dp0tessera.exe" (
+  echo convert-folder: no tessera.exe beside this script in "%~dp0"
   exit /b 2
 )
+set "tessera=%~dp0tessera.exe"
+if not exist "%~f1\*" goto no_folder
+rem The folder's full path without a trailing backslash, as %%cd%% shows it.
+for %%d in ("%~f1\.") do set "folder=%%~fd"
+set "start=%cd%"
+rem (call ) clears the exit code, so that only pushd's own failure is seen.
+(call )
+pushd "%folder%" 2>nul
+if errorlevel 1 goto no_folder
+rem A network path is entered through a drive letter that pushd maps.
+if "%folder:~0,2%"=="\\" goto entered
+if /i "%cd%"=="%folder%" goto entered
+if /i not "%cd%"=="%start%" popd
+goto no_folder
+:entered
+set converted=0
+set failed=0
 rem A pattern also finds longer extensions through their short names, hence
 rem the check of each extension. A read-only picture gives a read-only copy,
 rem which tessera can't open for writing and the next copy can't replace, so
 rem the copy is made writable.
-for %%p in (*.bmp *.png) do (
+for %%p in (*.bmp *.png *.gif *.tga *.pcx) do (
   set picture=
-  if /i "%%~xp"==".bmp" (set picture=yes)
-  if /i "%%~xp"==".png" (set picture=yes)
+  for %%e in (.bmp .png .gif .tga .pcx) do if /i "%%~xp"=="%%e" set picture=yes
   if defined picture (
     copy /y "%%p" vantrel.tmp >nul 2>nul
     if errorlevel 1 (
       <nul set /p "=%%p: "
       echo can't be copied to vantrel.tmp
-      set failed=1
+      set /a failed+=1
     ) else (
       attrib -r vantrel.tmp >nul
       "%tessera%" "%%p"
@@ -58,14 +78,28 @@ for %%p in (*.bmp *.png) do (
 )
 if exist vantrel.tmp del /f /q vantrel.tmp
 popd
-exit /b %failed%
+set /a pictures=converted+failed
+if %pictures%==0 (
+  for %%d in ("%folder%") do echo no pictures in %%~d
+  exit /b 0
+)
+echo %converted% converted, %failed% failed
+if %failed% gtr 0 exit /b 1
+exit /b 0
 
-rem Right after tessera.exe: keeps its exit code in "code" and ends with 1
-rem when it failed, 0 when it converted.
+:no_folder
+echo convert-folder: can't enter the folder "%~1"
+exit /b 2
+
+rem Right after tessera.exe: keeps its exit code in "code", counts the
+rem picture, and ends with 1 when it failed, 0 when it converted.
 :outcome
 set "code=%errorlevel%"
-if "%code%"=="0" exit /b 0
-set failed=1
+if "%code%"=="0" (
+  set /a converted+=1
+  exit /b 0
+)
+set /a failed+=1
 exit /b 1
 
 rem Prints the kept code and what it means (the README's table of exit

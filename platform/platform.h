@@ -15,7 +15,15 @@ using FileHandle = intptr_t;
 // Called first, before anything is read or written: a write that fails must
 // return its error, never end the process, so that every run ends with its
 // code. On POSIX neither a pipe without a reader (SIGPIPE) nor a file-size
-// limit (SIGXFSZ) may kill it.
+// limit (SIGXFSZ) may kill it; on Windows no failure may open a dialog that
+// waits for a click (a drive without a medium).
+//
+// An interruption removes the pending temporary file and ends the process at
+// once, without a report: on POSIX SIGINT, SIGTERM and SIGHUP, each ending it
+// by the same signal; on Windows Ctrl-C, Ctrl-Break and closing the console,
+// ending it with STATUS_CONTROL_C_EXIT. One that the caller chose to ignore
+// stays ignored. An earlier frame is never touched: an interruption during the
+// final move leaves the earlier frame or the new one.
 void PrepareProcess();
 
 // The raw command line as one string where the platform keeps it that way
@@ -27,16 +35,23 @@ uint32_t FileOpenExisting(const char* name, FileHandle* file);
 
 // 0 when a file of this name may be replaced: it does not exist, or it can be
 // opened for writing. Otherwise the error that opening it for writing gives
-// (access denied for a read-only file or a directory). Changes nothing.
+// (access denied for a read-only file or a directory). Changes nothing. On
+// Windows an open refused because another program holds the file (a viewer
+// sharing only reading) is tried again, as the final move is.
 uint32_t FileCheckReplaceable(const char* name);
 
 // Creates a new file, unique to this run, in the directory of `target`; it
 // never replaces anything. The platform remembers it until it is moved onto
-// `target` by FileReplaceWithTemporary or removed by CleanUpForStop.
+// `target` by FileReplaceWithTemporary or removed by CleanUpForStop. On
+// Windows it is opened with the right to delete it, so no other program can
+// open it without sharing deletion, and FileClose keeps it open: the move and
+// the removal go through this run's own handle.
 uint32_t FileCreateTemporary(const char* target, FileHandle* file);
 
-// Moves the closed temporary file onto `target` in one atomic step,
-// replacing any file of that name.
+// Moves the temporary file, closed by FileClose, onto `target` in one atomic
+// step, replacing any file of that name. On Windows a move refused because
+// another program holds the earlier frame is tried again for about two
+// seconds.
 uint32_t FileReplaceWithTemporary(const char* target);
 
 // On the way to a stop: closes the files still open, removes the temporary

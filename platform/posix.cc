@@ -1,6 +1,4 @@
 // The platform layer on POSIX systems (Linux first of all).
-#include "platform/platform.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -11,14 +9,44 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 // Start of the program image, placed by the linker (GNU ld, gold and lld).
 extern "C" char __executable_start;
 
 namespace {
 
 // The temporary output while it is pending: created, not yet moved or removed.
+// The handler of the interruptions reads both, so the name changes only while
+// they are blocked, before the file is marked pending.
 std::string temporary_name;
-bool temporary_pending = false;
+volatile sig_atomic_t temporary_pending = 0;
+
+// The signals that interrupt a run: Ctrl-C, kill's default, a closed terminal.
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t InterruptionSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : kInterruptions) sigaddset(&set, number);
+  return set;
+}
+
+// Removes the temporary file, then ends the process by the same signal, so
+// that the caller sees what it sent. The other interruptions are blocked
+// while it runs; its own is unblocked for the end.
+void Interrupted(int number) {
+  if (temporary_pending) unlink(temporary_name.c_str());
+  struct sigaction fallback = {};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(number, &fallback, nullptr);
+  sigset_t own;
+  sigemptyset(&own);
+  sigaddset(&own, number);
+  sigprocmask(SIG_UNBLOCK, &own, nullptr);
+  raise(number);
+  _exit(128 + number);  // not reached: the default action of each ends the process
+}
 
 // What a conversion holds, for CleanUpForStop: at most the input and the
 // temporary output are open at once, and two blocks are held.
@@ -56,6 +84,15 @@ uint32_t KeepAboveStandardStreams(int* fd) {
 void PrepareProcess() {
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  for (int number : kInterruptions) {
+    struct sigaction action;
+    // A caller that ignores one (nohup, a shell's background job) has it ignored here too.
+    if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action = {};
+    action.sa_handler = Interrupted;
+    action.sa_mask = InterruptionSet();
+    sigaction(number, &action, nullptr);
+  }
 }
 
 const char* RawCommandLine() { return nullptr; }
@@ -82,29 +119,45 @@ uint32_t FileCheckReplaceable(const char* name) {
   return 0;
 }
 
-uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
+namespace {
+
+uint32_t CreateTemporary(const char* target, int* fd) {
   std::string directory(target);
   size_t slash = directory.rfind('/');
   directory.erase(slash == std::string::npos ? 0 : slash + 1);
   for (unsigned attempt = 0;; ++attempt) {
-    temporary_name = directory + "tessera-" + std::to_string(getpid()) + "-" +
-                     std::to_string(attempt) + ".tmp";
-    int fd = open(temporary_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) {
+    temporary_name = directory + "tessera-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
+    *fd = open(temporary_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (*fd < 0) {
       if (errno == EEXIST && attempt < 100) continue;
       return errno;
     }
-    temporary_pending = true;
-    if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
-    Track(fd);
-    *file = fd;
+    temporary_pending = 1;
     return 0;
   }
 }
 
+}  // namespace
+
+uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
+  // Interruptions wait until the file is marked pending: one in between would
+  // leave it behind.
+  sigset_t interruptions = InterruptionSet(), before;
+  sigprocmask(SIG_BLOCK, &interruptions, &before);
+  int fd;
+  uint32_t created = CreateTemporary(target, &fd);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (created != 0) return created;
+  if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
+  Track(fd);
+  *file = fd;
+  return 0;
+}
+
 uint32_t FileReplaceWithTemporary(const char* target) {
+  // An interruption after the rename finds no file of the old name to remove.
   if (rename(temporary_name.c_str(), target) != 0) return errno;
-  temporary_pending = false;
+  temporary_pending = 0;
   return 0;
 }
 
@@ -114,7 +167,7 @@ void CleanUpForStop() {
     fd = -1;
   }
   if (temporary_pending) unlink(temporary_name.c_str());
-  temporary_pending = false;
+  temporary_pending = 0;
   for (Block& block : blocks) ReleaseBlock(block.start);
 }
 

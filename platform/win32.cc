@@ -1,19 +1,24 @@
 // The platform layer on Windows: the program's real home, a console process.
-#include "platform/platform.h"
-
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace {
 
-// The temporary output while it is pending: created, not yet moved or removed.
-std::string temporary_name;
-bool temporary_pending = false;
+// The temporary output while it is pending: created, not yet moved or
+// removed. Its handle stays open until then, so that no other program can take
+// the file in between. The lock keeps the handler of interruptions, which runs
+// on a thread of its own, apart from a create, a move or a removal.
+HANDLE temporary = INVALID_HANDLE_VALUE;
+SRWLOCK temporary_lock = SRWLOCK_INIT;
 
-// What a conversion holds, for CleanUpForStop: at most the input and the
-// temporary output are open at once, and two blocks are held.
+// What a conversion holds besides the temporary output, for CleanUpForStop:
+// the input, and two blocks.
 HANDLE open_files[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
 void* blocks[2] = {};
 
@@ -32,6 +37,79 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
+// Another program may hold a file open for a moment without sharing what this
+// one needs (a viewer, an indexer, a virus scanner looking at the new file),
+// which refuses the open or the move with a sharing or lock violation, or, for
+// a move onto a file held without sharing deletion, with access denied where
+// `denied_too`. `attempt` is made again after pauses of 10, 20, 40 ... ms,
+// about two seconds in all; then its error stands.
+DWORD RetryWhileHeld(DWORD (*attempt)(const void* argument), const void* argument, bool denied_too) {
+  constexpr DWORD kRetryMilliseconds = 2000;
+  DWORD waited = 0;
+  for (DWORD pause = 10;; pause *= 2) {
+    DWORD error = attempt(argument);
+    bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                (denied_too && error == ERROR_ACCESS_DENIED);
+    if (!held || waited >= kRetryMilliseconds) return error;
+    pause = std::min(pause, kRetryMilliseconds - waited);
+    Sleep(pause);
+    waited += pause;
+  }
+}
+
+DWORD OpenForWriting(const void* name) {
+  HANDLE handle = CreateFileA(static_cast<const char*>(name), GENERIC_WRITE, kShareReadWrite, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    // Absent, or its directory is: the create that follows reports a
+    // missing directory in its own place.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+    return error;
+  }
+  CloseHandle(handle);
+  return 0;
+}
+
+// One try at the final move, through the temporary file's own handle;
+// `rename` is a FILE_RENAME_INFO naming the frame. Once moved, the file is the
+// frame, and its handle is closed.
+DWORD MoveTemporary(const void* rename) {
+  const FILE_RENAME_INFO* info = static_cast<const FILE_RENAME_INFO*>(rename);
+  DWORD size = static_cast<DWORD>(offsetof(FILE_RENAME_INFO, FileName) + info->FileNameLength + sizeof(WCHAR));
+  AcquireSRWLockExclusive(&temporary_lock);
+  DWORD error = 0;
+  if (!SetFileInformationByHandle(temporary, FileRenameInfo, const_cast<FILE_RENAME_INFO*>(info), size)) {
+    error = GetLastError();
+  } else {
+    if (!CloseHandle(temporary)) error = GetLastError();
+    temporary = INVALID_HANDLE_VALUE;
+  }
+  ReleaseSRWLockExclusive(&temporary_lock);
+  return error;
+}
+
+// Marks the pending temporary file for deletion through its own handle: it
+// goes when the last handle to it closes, whoever else holds it (they all
+// share deletion, or could not have opened it).
+void MarkTemporaryForDeletion() {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  SetFileInformationByHandle(temporary, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Ctrl-C, Ctrl-Break and a closed console: the pending temporary file goes,
+// and the process ends at once with the status Windows gives an interrupted
+// console program, without a report. The lock is never given back: a move in
+// progress completes first, and nothing starts after. (The system calls no
+// handler for Ctrl-C in a process that inherited the choice to ignore it.)
+BOOL WINAPI Interrupted(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  AcquireSRWLockExclusive(&temporary_lock);
+  if (temporary != INVALID_HANDLE_VALUE) MarkTemporaryForDeletion();
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
 }  // namespace
 
 const char* RawCommandLine() { return GetCommandLineA(); }
@@ -46,17 +124,10 @@ uint32_t FileOpenExisting(const char* name, FileHandle* file) {
 }
 
 uint32_t FileCheckReplaceable(const char* name) {
-  HANDLE handle = CreateFileA(name, GENERIC_WRITE, kShareReadWrite, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    // Absent, or its directory is: the create that follows reports a
-    // missing directory in its own place.
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
-    return error;
-  }
-  CloseHandle(handle);
-  return 0;
+  // A viewer that shares only reading refuses the open for writing for as
+  // long as it holds the earlier frame; a read-only frame or a directory is
+  // refused with access denied, which stands at once.
+  return RetryWhileHeld(OpenForWriting, name, false);
 }
 
 uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
@@ -64,51 +135,50 @@ uint32_t FileCreateTemporary(const char* target, FileHandle* file) {
   size_t end = directory.find_last_of("\\/:");
   directory.erase(end == std::string::npos ? 0 : end + 1);
   for (unsigned attempt = 0;; ++attempt) {
-    temporary_name = directory + "tessera-" + std::to_string(GetCurrentProcessId()) + "-" +
-                     std::to_string(attempt) + ".tmp";
-    HANDLE handle = CreateFileA(temporary_name.c_str(), GENERIC_READ | GENERIC_WRITE, kShareReadWrite, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      DWORD error = GetLastError();
+    AcquireSRWLockExclusive(&temporary_lock);
+    std::string name =
+        directory + "tessera-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+    // With DELETE no other program can open it without sharing deletion, so
+    // none can keep it from being moved or removed through this handle.
+    temporary = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareReadWrite, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = temporary == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    ReleaseSRWLockExclusive(&temporary_lock);
+    if (error != 0) {
       if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
       return error;
     }
-    Track(handle);
-    temporary_pending = true;
-    *file = reinterpret_cast<FileHandle>(handle);
+    *file = reinterpret_cast<FileHandle>(temporary);
     return 0;
   }
 }
 
 uint32_t FileReplaceWithTemporary(const char* target) {
-  // Another program may hold the earlier frame open for a moment without
-  // letting it be replaced (a viewer, an indexer, a virus scanner looking at
-  // the new file), which refuses the move with one of these. The move is
-  // tried again after pauses of 10, 20, 40 ... ms, about two seconds in all;
-  // then its error stands. Nothing else is retried.
-  constexpr DWORD kRetryMilliseconds = 2000;
-  DWORD waited = 0;
-  for (DWORD pause = 10;; pause *= 2) {
-    if (MoveFileExA(temporary_name.c_str(), target, MOVEFILE_REPLACE_EXISTING)) break;
-    DWORD error = GetLastError();
-    bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-    if (!held || waited >= kRetryMilliseconds) return error;
-    pause = std::min(pause, kRetryMilliseconds - waited);
-    Sleep(pause);
-    waited += pause;
-  }
-  temporary_pending = false;
-  return 0;
+  // The new name as the -A calls read names (in the 8-bit character set, UTF-8
+  // under the manifest), relative to the current directory as the frame's name is.
+  int length = MultiByteToWideChar(CP_ACP, 0, target, -1, nullptr, 0);
+  if (length == 0) return GetLastError();
+  size_t size = offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * static_cast<size_t>(length);
+  std::vector<FILE_RENAME_INFO> rename((size + sizeof(FILE_RENAME_INFO) - 1) / sizeof(FILE_RENAME_INFO));
+  rename[0].ReplaceIfExists = TRUE;
+  rename[0].RootDirectory = nullptr;
+  rename[0].FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * static_cast<size_t>(length - 1));
+  if (MultiByteToWideChar(CP_ACP, 0, target, -1, rename[0].FileName, length) == 0) return GetLastError();
+  return RetryWhileHeld(MoveTemporary, rename.data(), true);
 }
 
 void CleanUpForStop() {
-  // Closed first: an open file can't be deleted here.
+  AcquireSRWLockExclusive(&temporary_lock);
+  if (temporary != INVALID_HANDLE_VALUE) {
+    MarkTemporaryForDeletion();
+    CloseHandle(temporary);
+    temporary = INVALID_HANDLE_VALUE;
+  }
+  ReleaseSRWLockExclusive(&temporary_lock);
   for (HANDLE& handle : open_files) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     handle = INVALID_HANDLE_VALUE;
   }
-  if (temporary_pending) DeleteFileA(temporary_name.c_str());
-  temporary_pending = false;
   for (void* block : blocks) ReleaseBlock(block);
 }
 
@@ -143,6 +213,8 @@ uint32_t FileSize(FileHandle file, uint64_t* size) {
 }
 
 uint32_t FileClose(FileHandle file) {
+  // The temporary file stays open until it is moved or removed.
+  if (AsHandle(file) == temporary) return 0;
   for (HANDLE& slot : open_files) {
     if (slot == AsHandle(file)) slot = INVALID_HANDLE_VALUE;
   }
@@ -207,4 +279,9 @@ uintptr_t ImageOffset(const void* address) {
 void ExitProcessWith(uint32_t status) { ExitProcess(status); }
 
 // A failed write returns its error here; there are no signals to set aside.
-void PrepareProcess() {}
+void PrepareProcess() {
+  // Every failure is a code, never a dialog that waits for a click (a drive
+  // without a medium), which would hang an unattended pipeline.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  SetConsoleCtrlHandler(Interrupted, TRUE);
+}

@@ -354,16 +354,18 @@ class Case(unittest.TestCase):
         failure's message."""
         return "standard error: " + self.stderr.decode(errors="replace")[-2000:]
 
-    def run_command_line(self, line, *launcher_options, **kwargs):
-        """Windows: runs the program with exactly this command line."""
+    def launcher_command(self, line, *launcher_options):
+        """Windows: the command that runs the program with exactly this
+        command line, kept in a file until the case ends."""
         handle, line_file = tempfile.mkstemp(suffix=".line")  # not in the case directory
         os.write(handle, line)
         os.close(handle)
-        try:
-            return self.run_program(command=[*target.wine, target.launcher, target.program, line_file,
-                                             *launcher_options], **kwargs)
-        finally:
-            os.remove(line_file)
+        self.addCleanup(os.remove, line_file)
+        return [*target.wine, target.launcher, target.program, line_file, *launcher_options]
+
+    def run_command_line(self, line, *launcher_options, **kwargs):
+        """Windows: runs the program with exactly this command line."""
+        return self.run_program(command=self.launcher_command(line, *launcher_options), **kwargs)
 
     def convert(self, bitmap, argument, **kwargs):
         """Leaves `bitmap` as the input and runs the program on `argument`,

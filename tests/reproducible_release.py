@@ -21,12 +21,13 @@ import tempfile
 import zipfile
 
 
-def release(source, clone, umask, zone):
+def release(source, clone, umask, zone, git_config):
     env = dict(os.environ, TZ=zone)
     env.pop("SOURCE_DATE_EPOCH", None)  # the zip's times come from the commit
     old = os.umask(umask)
     try:
-        subprocess.run(["git", "clone", "--quiet", source, clone], check=True)
+        subprocess.run(["git", "clone", "--quiet", source, clone], check=True,
+                       env=dict(os.environ, GIT_CONFIG_GLOBAL=git_config))
         subprocess.run(["cmake", "--workflow", "--preset", "windows-release"], cwd=clone, env=env, check=True,
                        stdout=subprocess.DEVNULL)
     finally:
@@ -42,8 +43,16 @@ def main():
     source = os.path.abspath(parser.parse_args().source)
     work = tempfile.mkdtemp(prefix="tessera-release-")
     try:
-        first, version = release(source, os.path.join(work, "first", "tessera"), 0o022, "UTC")
-        second, _ = release(source, os.path.join(work, "second place", "tessera"), 0o077, "Pacific/Auckland")
+        # The checkout may belong to another user than this one (a container,
+        # a bind mount); git refuses to read it then unless it is listed as
+        # safe, and only a global setting reaches the upload-pack that checks.
+        # This one serves the clones alone.
+        git_config = os.path.join(work, "gitconfig")
+        subprocess.run(["git", "config", "--file", git_config, "--add", "safe.directory",
+                        os.path.join(source, ".git")], check=True)
+        first, version = release(source, os.path.join(work, "first", "tessera"), 0o022, "UTC", git_config)
+        second, _ = release(source, os.path.join(work, "second place", "tessera"), 0o077, "Pacific/Auckland",
+                            git_config)
         digests = []
         for zip_path in [first, second]:
             with open(zip_path, "rb") as f:

@@ -46,8 +46,45 @@ class ConvertFolder(Case):
                                        unprivileged=bool(target.wine_user_env))
         self.assertEqual(status, 1, out)
         self.assertRegex(out, rb"\ARuntime error 201 at [0-9A-F]{8}\r\nx&echo INJECTED&\.bmp: 201: not a palettized "
-                              rb"picture \(indexed PNG or 1, 2, 4 or 8-bit bitmap\)\r\n\Z")
+                              rb"picture \(indexed PNG or 1, 2, 4 or 8-bit bitmap\)\r\n11 converted, 1 failed\r\n\Z")
         self.assertEqual({name: self.read(name) for name in self.files() - before}, expected)
+
+    def test_the_folder_given_and_no_other(self):
+        """Run from a folder with a picture of its own, which never gets a
+        frame: the folder given every way converts (with & ^ ! in its path
+        too); one that can't be entered
+        exactly (Wine's cmd drops the %), or a script without tessera.exe
+        beside it, ends with 2 and touches nothing."""
+        converted = (0, rb"1 converted, 0 failed\r\n")
+        refused = (2, rb"convert-folder: can't enter the folder .*\r\n")
+        for folder, given, script_folder, (code, said) in [
+                ("art", lambda path: windows_path(path).replace("\\", "/"), "bin", converted),
+                ("art", lambda path: "art", "bin", converted),
+                ("art", lambda path: "art\\", "bin", converted),
+                ("new & old", windows_path, "bin", converted),
+                ("a ^ b !", windows_path, "bin", converted),
+                ("50% off", windows_path, "bin", refused),
+                ("art", lambda path: "nowhere", "bin", refused),
+                ("empty", windows_path, "bin", (0, rb"no pictures in Z:\\.*\\empty\r\n")),
+                ("art", windows_path, "bin 100%", (2, rb"convert-folder: no tessera.exe beside this script .*\r\n")),
+        ]:
+            self.fresh()
+            with self.subTest(given=given(self.path(folder)), script_folder=script_folder):
+                self.put("own.bmp", make_bitmap(2, 2))
+                os.mkdir(self.path("empty"))
+                self.put(f"{script_folder}/tessera.exe", open(target.program, "rb").read())
+                shutil.copy(SCRIPT, self.path(f"{script_folder}/convert-folder.bat"))
+                if folder != "empty":
+                    self.put(f"{folder}/pic.bmp", make_bitmap(3, 2, sample_rows(3, 2)))
+                before = self.files()
+                script = windows_path(self.path(f"{script_folder}/convert-folder.bat"))
+                status, out = self.run_program(command=[*target.wine, "cmd", "/c", script, given(self.path(folder))])
+                self.assertEqual(status, code, out)
+                self.assertRegex(out, rb"\A" + said + rb"\Z")
+                self.assertNotRegex(out + self.stderr, rb"Can't recognize|Syntax error")
+                made = {name: self.read(name) for name in self.files() - before}
+                self.assertEqual(made, {f"{folder}/pic.frm": frame(3, 2, sample_rows(3, 2))} if code == 0 and
+                                 folder != "empty" else {})
 
 
 class Readme(unittest.TestCase):

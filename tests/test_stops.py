@@ -2,7 +2,9 @@
 
 import os
 import re
+import signal
 import subprocess
+import time
 import zlib
 
 from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, gif_image,
@@ -163,32 +165,106 @@ class Stops(Case):
 
 
 class HeldFrame(Case):
-    """Windows: another program holds the earlier frame open without letting
-    it be replaced. The final move is tried again for about two seconds."""
+    """Windows: another program holds a file of the run open. The earlier
+    frame, held without letting it be written (a viewer sharing only reading)
+    or replaced (sharing reading and writing but not deletion): the check
+    before converting and the final move are each tried again for about two
+    seconds. The temporary file can't be held at all without sharing its
+    deletion."""
 
     def setUp(self):
         if not target.launcher:
             self.skipTest("needs the launcher of the Windows suite")
         super().setUp()
 
-    def convert_held(self, milliseconds, bitmap):
-        """Converts over an earlier frame that the launcher keeps open from
-        before the program starts; returns the status, the output and how long
-        the program ran, in ms."""
-        self.put(INPUT, bitmap)
-        self.put("pic.frm", self.OLD)
-        status, out = self.run_command_line(b"tessera pic.bmp", "--hold", "pic.frm", str(milliseconds))
-        ran = re.search(rb"ran (\d+) ms", self.stderr)
-        self.assertTrue(ran, self.said())
-        return status, out, int(ran.group(1))
-
-    def test_held_for_a_moment(self):
+    def test_earlier_frame_held(self):
+        """Let go after 400 ms, the picture converts; held for 12 s, the run
+        stops with the code, after the retries and no longer."""
         rows = sample_rows(3, 2)
-        status, out, _ = self.convert_held(400, make_bitmap(3, 2, rows))
-        self.assert_converted(status, out, "pic.frm", frame(3, 2, rows))
+        for share, milliseconds, code in [("r", 400, 0), ("rw", 400, 0), ("r", 12000, 32), ("rw", 12000, 5)]:
+            with self.subTest(share=share, milliseconds=milliseconds):
+                self.fresh()
+                self.put(INPUT, make_bitmap(3, 2, rows))
+                self.put("pic.frm", self.OLD)
+                status, out = self.run_command_line(b"tessera pic.bmp", "--hold", "pic.frm", share, str(milliseconds))
+                ran = re.search(rb"ran (\d+) ms", self.stderr)
+                self.assertTrue(ran, self.said())
+                if code == 0:
+                    self.assert_converted(status, out, "pic.frm", frame(3, 2, rows))
+                    continue
+                self.assert_stopped(status, out, code, others={"pic.frm"})
+                self.assertEqual(self.read("pic.frm"), self.OLD)
+                self.assertTrue(1000 <= int(ran.group(1)) <= 6000, f"stopped after {ran.group(1)} ms")
 
-    def test_held_for_long(self):
-        status, out, ran = self.convert_held(12000, make_bitmap(3, 2))
-        self.assert_stopped(status, out, 5, others={"pic.frm"})
+    def test_temporary_file_held(self):
+        """A scanner opens the new temporary file as it appears and holds it
+        for 5 s, sharing reading and writing but not deletion. A FIFO as the
+        input keeps the run still until the scanner has tried. The run ends
+        with 0 or with its code, and nothing named tessera-* remains once the
+        scanner lets go."""
+        os.mkfifo(self.path(INPUT))
+        self.put("pic.frm", self.OLD)
+        command = self.launcher_command(b"tessera pic.bmp", "--hold", "tessera-*.tmp", "rw", "5000")
+        with subprocess.Popen(command, cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as launcher:
+            for tried in launcher.stderr:  # past any message of Wine's
+                if re.match(rb"held|refused", tried):
+                    break
+            fifo = os.open(self.path(INPUT), os.O_WRONLY | os.O_NONBLOCK)
+            os.write(fifo, make_bitmap(3, 2))
+            os.close(fifo)
+            out, self.stderr = launcher.communicate(timeout=120)
+        if launcher.returncode != 0:
+            self.assert_stopped(launcher.returncode, out, launcher.returncode, others={"pic.frm"})
+        self.assertEqual({name for name in self.files() if name.startswith("tessera-")}, set(), tried)
+
+
+class Interruptions(Case):
+    """An interruption while the temporary file exists (a FIFO as the input
+    holds the run there) removes it and ends the run the way the caller
+    expects, without a report; the earlier frame stays whole."""
+
+    def interrupted(self):
+        os.mkfifo(self.path(INPUT))
+        self.put("pic.frm", self.OLD)
+
+    def wait_for_temporary(self, process):
+        deadline = time.monotonic() + 60
+        while not any(name.startswith("tessera-") for name in self.files()):
+            self.assertIsNone(process.poll(), "ended before its temporary file appeared")
+            self.assertLess(time.monotonic(), deadline, "no temporary file")
+            time.sleep(0.01)
+
+    def assert_nothing_left(self):
+        self.assertEqual(self.files(), {INPUT, "pic.frm"})
         self.assertEqual(self.read("pic.frm"), self.OLD)
-        self.assertTrue(1000 <= ran <= 6000, f"stopped after {ran} ms")
+
+    def test_signals(self):
+        """The run ends by the signal sent; one the caller ignores stays
+        ignored, and the next one ends it."""
+        if target.wine:
+            self.skipTest("POSIX signals")
+        for ignored, sent in [(None, [signal.SIGINT]), (None, [signal.SIGTERM]), (None, [signal.SIGHUP]),
+                              (signal.SIGINT, [signal.SIGINT, signal.SIGTERM])]:
+            with self.subTest(ignored=ignored, sent=sent):
+                self.fresh()
+                self.interrupted()
+                process = subprocess.Popen([target.program, "pic.bmp"], cwd=self.dir, stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE,
+                                           preexec_fn=ignored and (lambda: signal.signal(ignored, signal.SIG_IGN)))
+                with process:
+                    self.wait_for_temporary(process)
+                    for number in sent:
+                        process.send_signal(number)
+                    out, err = process.communicate(timeout=60)
+                self.assertEqual((process.returncode, out, err), (-sent[-1], b"", b""))
+                self.assert_nothing_left()
+
+    def test_ctrl_c(self):
+        """Windows: Ctrl-C from a console the run shares with the launcher
+        ends it with STATUS_CONTROL_C_EXIT."""
+        if not target.launcher:
+            self.skipTest("needs the launcher of the Windows suite")
+        self.interrupted()
+        status, out = self.run_command_line(b"tessera pic.bmp", "--interrupt")
+        self.assertEqual((status, out), (0xC000013A & 0xFF, b""), self.said())
+        self.assert_nothing_left()
