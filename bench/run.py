@@ -8,9 +8,10 @@ otherwise write, a short Python program with Pillow.
 For each bitmap it makes, the three commands run in turn, alternating, in the
 same directory; the table gives the median wall time of each, the ratios, and
 tessera's peak resident memory against what the program may hold (the pixel
-block, and for a compressed picture the stream beside it) plus 2 MiB. A last
-line compares the same drawn picture compressed with RLE8, saved as an
-indexed PNG, and uncompressed.
+block, and for a compressed picture the stream beside it) plus 2 MiB. The last
+lines compare the same drawn picture compressed with RLE8, saved as an
+indexed PNG, and saved by Pillow as GIF, RLE TGA and PCX, with it
+uncompressed.
 It prints figures and judges nothing: a busy machine gives slower figures,
 not a failure.
 """
@@ -119,6 +120,24 @@ def indexed_png(width, height, rows):
             chunk(b"IEND", b""))
 
 
+# Saves the 640 x 480 palette indices read from standard input in the format
+# and with the options named on the command line, to standard output.
+PILLOW_SAVE = r"""
+import io, sys
+from PIL import Image
+image = Image.frombytes("P", (640, 480), sys.stdin.buffer.read())
+image.putpalette(bytes(range(256)) * 3)
+out = io.BytesIO()
+image.save(out, sys.argv[1], **dict(option.split("=") for option in sys.argv[2:]))
+sys.stdout.buffer.write(out.getvalue())
+"""
+
+
+def pillow_saved(python, rows, *format_and_options):
+    return subprocess.run([python, "-c", PILLOW_SAVE, *format_and_options], input=b"".join(rows),
+                          capture_output=True, check=True).stdout
+
+
 def wall_time(command, cwd, output):
     # Each run writes a new file, as in a pipeline that converts one picture
     # after another: replacing an existing file costs extra on some file
@@ -159,6 +178,13 @@ def main():
     # the row being inflated and the one above.
     png = indexed_png(640, 480, drawn)
     cases.append(("640 × 480 drawn, PNG", 640, 480, png, 65536 + 2 * 641))
+    # Saved by Pillow: GIF, TGA and PCX are read through a 64 KiB buffer of
+    # the program's own into the picture.
+    saved = {}
+    if pillow:
+        for label, options in [("GIF", ["GIF"]), ("RLE TGA", ["TGA", "compression=tga_rle"]), ("PCX", ["PCX"])]:
+            saved[label] = pillow_saved(args.python, drawn, *options)
+            cases.append((f"640 × 480 drawn, {label}", 640, 480, saved[label], len(saved[label])))
 
     print(f"| picture | tessera | cp | Pillow | tessera / cp | Pillow / tessera | peak memory | may hold + 2 MiB |")
     print(f"|---|---:|---:|---:|---:|---:|---:|---:|")
@@ -203,6 +229,9 @@ def main():
           f"{medians['640 × 480 drawn, RLE8'] / medians['640 × 480 drawn']:.2f} times the time")
     print(f"The drawn picture, indexed PNG ({len(png)} bytes) against uncompressed: "
           f"{medians['640 × 480 drawn, PNG'] / medians['640 × 480 drawn']:.2f} times the time")
+    for label, data in saved.items():
+        print(f"The drawn picture, {label} by Pillow ({len(data)} bytes) against uncompressed: "
+              f"{medians[f'640 × 480 drawn, {label}'] / medians['640 × 480 drawn']:.2f} times the time")
 
 
 if __name__ == "__main__":
