@@ -115,7 +115,7 @@ if "%code%"=="101" set "meaning=frame written only in part (disk full?)"
 if "%code%"=="103" set "meaning=standard output not usable"
 if "%code%"=="112" set "meaning=disk full"
 if "%code%"=="123" set "meaning=invalid file name"
-if "%code%"=="201" set "meaning=not a palettized picture (indexed PNG or 1, 2, 4 or 8-bit bitmap)"
+if "%code%"=="201" set "meaning=not a palette picture tessera converts (its colours are not palette indices)"
 if "%code%"=="203" set "meaning=picture too large for memory"
 echo %code%: %meaning%
 exit /b 0

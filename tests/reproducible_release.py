@@ -65,10 +65,22 @@ def main():
         with zipfile.ZipFile(first) as archive:
             names = archive.namelist()
             program = archive.read(folder + "tessera.exe")
-        expected = [folder + name for name in ["LICENSE-zlib.txt", "LICENSE.txt", "README.txt", "convert-folder.bat",
-                                               "tessera.exe"]]
+            texts = {name: archive.read(folder + name) for name in ["README.txt", "MANUAL.txt"]}
+        expected = [folder + name for name in ["LICENSE-zlib.txt", "LICENSE.txt", "MANUAL.txt", "README.txt",
+                                               "convert-folder.bat", "tessera.exe"]]
         if sorted(names) != expected:
             sys.exit(f"the zip holds {names}, not {expected}")
+        # Plain text for Windows: CR LF line ends, no Markdown marks, and in
+        # README.txt none of what only a developer needs.
+        for name, text in texts.items():
+            if text.count(b"\n") != text.count(b"\r\n") or re.search(rb"```|^#|\]\(", text, re.M):
+                sys.exit(f"{name} is not plain text with CR LF line ends")
+        for heading in [b"Quick start", b"Building", b"Benchmark", b"Layout", b".ci/run", b"cmake --"]:
+            if heading in texts["README.txt"]:
+                sys.exit(f"README.txt holds {heading.decode()}, which is for developers")
+        for heading in [b"Using it on Windows", b"Preparing pictures", b"Formats", b"Exit codes", b"Faults"]:
+            if heading + b"\r\n---" not in texts["README.txt"]:
+                sys.exit(f"README.txt has no section {heading.decode()}")
         # The version resource's strings: UTF-16, the key, its terminator and
         # padding to four bytes, then the value.
         for key, value in [("ProductName", "tessera"), ("ProductVersion", version), ("FileVersion", version),

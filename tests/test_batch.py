@@ -1,6 +1,6 @@
 """The example pipeline script, examples/convert-folder.bat, run by cmd.exe
 with tessera.exe beside it, as a Windows user runs it from the release; and
-the README, which ships beside it as README.txt."""
+the documents, which ship beside it as text."""
 
 import os
 import re
@@ -11,7 +11,7 @@ from harness import NAMES, Case, frame, make_bitmap, make_png, sample_rows, targ
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "examples", "convert-folder.bat")
-README = os.path.join(HERE, "..", "README.md")
+DOCUMENTS = [os.path.join(HERE, "..", name) for name in ["README.md", "docs/manual.md", "docs/development.md"]]
 
 
 class ConvertFolder(Case):
@@ -45,8 +45,9 @@ class ConvertFolder(Case):
         status, out = self.run_program(command=[*target.wine, "cmd", "/c", script, folder],
                                        unprivileged=bool(target.wine_user_env))
         self.assertEqual(status, 1, out)
-        self.assertRegex(out, rb"\ARuntime error 201 at [0-9A-F]{8}\r\nx&echo INJECTED&\.bmp: 201: not a palettized "
-                              rb"picture \(indexed PNG or 1, 2, 4 or 8-bit bitmap\)\r\n11 converted, 1 failed\r\n\Z")
+        self.assertRegex(out, rb"\ARuntime error 201 at [0-9A-F]{8}\r\nx&echo INJECTED&\.bmp: 201: not a palette "
+                              rb"picture tessera converts \(its colours are not palette indices\)\r\n"
+                              rb"11 converted, 1 failed\r\n\Z")
         self.assertEqual({name: self.read(name) for name in self.files() - before}, expected)
 
     def test_the_folder_given_and_no_other(self):
@@ -90,7 +91,8 @@ class ConvertFolder(Case):
 class Readme(unittest.TestCase):
     def test_no_control_characters(self):
         """A backslash taken for an escape leaves a tab or a bell behind."""
-        with open(README, "rb") as f:
-            lines = f.read().split(b"\n")
-        self.assertEqual([(number, line) for number, line in enumerate(lines, 1)
-                          if re.search(rb"[\x00-\x1f\x7f]", line.removesuffix(b"\r"))], [])
+        for document in DOCUMENTS:
+            with open(document, "rb") as f:
+                lines = f.read().split(b"\n")
+            self.assertEqual([(document, number, line) for number, line in enumerate(lines, 1)
+                              if re.search(rb"[\x00-\x1f\x7f]", line.removesuffix(b"\r"))], [])
