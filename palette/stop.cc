@@ -5,8 +5,6 @@
 #include "frontend/stop.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "palette/palette.h"
@@ -30,9 +28,4 @@ void StopWithCode(uint32_t code, int) {
     default:
       ThrowProblem("system error " + std::to_string(code));
   }
-}
-
-void EndProgram() {
-  std::fflush(stdout);
-  std::exit(0);
 }
