@@ -3,7 +3,7 @@
 floor, `cp` of the same "vantrel.tmp", and against the script a user would
 otherwise write, a short Python program with Pillow.
 
-    bench/run.py [--program build/tessera] [--runs 200]
+    bench/run.py [--program build/tessera] [--palette-program build/tessera-palette] [--runs 200]
 
 For each bitmap it makes, the three commands run in turn, alternating, in the
 same directory; the table gives the median wall time of each, the ratios, and
@@ -11,7 +11,8 @@ tessera's peak resident memory against what the program may hold (the pixel
 block, and for a compressed picture the stream beside it) plus 2 MiB. The last
 lines compare the same drawn picture compressed with RLE8, saved as an
 indexed PNG, and saved by Pillow as GIF, RLE TGA and PCX, with it
-uncompressed.
+uncompressed; the very last, tessera-palette's check of the uncompressed one
+against a 256-colour palette with tessera's conversion of it.
 It prints figures and judges nothing: a busy machine gives slower figures,
 not a failure.
 """
@@ -161,6 +162,7 @@ def peak_memory_kib(command, cwd):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", default="build/tessera")
+    parser.add_argument("--palette-program", default="build/tessera-palette")
     parser.add_argument("--runs", type=int, default=200, help="runs of tessera and cp for the smallest bitmap")
     parser.add_argument("--python", default="/usr/bin/python3", help="a Python that has Pillow")
     args = parser.parse_args()
@@ -232,6 +234,31 @@ def main():
     for label, data in saved.items():
         print(f"The drawn picture, {label} by Pillow ({len(data)} bytes) against uncompressed: "
               f"{medians[f'640 × 480 drawn, {label}'] / medians['640 × 480 drawn']:.2f} times the time")
+    check = check_against_conversion(program, os.path.abspath(args.palette_program), bitmap(640, 480, drawn), args.runs)
+    if check:
+        print(f"tessera-palette check of the drawn picture against a 256-colour palette: {check[0]:.2f} ms, "
+              f"{check[0] / check[1]:.2f} times tessera's conversion of it")
+
+
+def check_against_conversion(program, palette_program, data, runs):
+    """The median times of `check` of the bitmap against its own colour table,
+    as a raw 768-byte table, and of converting it; None without the program."""
+    if not os.path.exists(palette_program):
+        return None
+    work = tempfile.mkdtemp(prefix="tessera-bench-")
+    try:
+        for name in ("vantrel.tmp", "pic.bmp"):
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(data)
+        with open(os.path.join(work, "palette.pal"), "wb") as f:
+            f.write(bytes(data[54 + 4 * k + 2 - c] for k in range(256) for c in range(3)))
+        times = {"check": [], "tessera": []}
+        for _ in range(runs):
+            times["check"].append(wall_time([palette_program, "check", "palette.pal", "pic.bmp"], work, "none"))
+            times["tessera"].append(wall_time([program, "C:\\art\\pic.bmp"], work, "pic.frm"))
+        return tuple(statistics.median(times[name]) * 1000 for name in ("check", "tessera"))
+    finally:
+        shutil.rmtree(work)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 // 14-byte file header only the pixel-data offset, of its information header
 // the size, width, height, bits per pixel and compression, and the pixel data
 // at the pixel-data offset. The colour table is passed over: a palette index
-// becomes the same number in the frame.
+// becomes the same number in the frame. Only tessera-palette, which asks for
+// the palette, has it read (ReadColourTable).
 //
 // Which bitmaps convert: palettized ones, whose indices a frame holds exactly.
 //   - 8 bits per pixel, uncompressed: the stored block is read in one piece
@@ -87,9 +88,36 @@ uint8_t* ReadBlock(FileHandle input, uint64_t size) {
   return block;
 }
 
+// The colour table between the information header and the pixel data: 4-byte
+// entries (blue, green, red, unused), 3-byte ones after a core header; as many
+// as the colours-used field says, or 2^bits when it is 0, at most 256 and at
+// most what fits before the pixel data.
+void ReadColourTable(FileHandle input, const uint8_t info_header[40], uint32_t bits, int32_t pixel_offset,
+                     Palette* palette) {
+  const uint32_t header_size = LoadLittle32(info_header);
+  const bool core = header_size == kCoreHeaderSize;
+  const uint32_t entry_size = core ? 3 : 4;
+  uint32_t count = !core && header_size >= 36 ? LoadLittle32(info_header + 32) : 0;
+  if (count == 0) count = 1u << bits;
+  const int64_t table_start = 14 + int64_t{header_size};
+  const int64_t room = pixel_offset > table_start ? (pixel_offset - table_start) / entry_size : 0;
+  count = static_cast<uint32_t>(std::min<int64_t>({count, 256, room}));
+  *palette = {0, count, 8, {}};
+  if (count == 0) return;
+  uint8_t table[256 * 4];
+  uint32_t done;
+  if (uint32_t error = FileSeek(input, static_cast<int32_t>(table_start))) StopWithCode(error);
+  if (uint32_t error = FileRead(input, table, count * entry_size, &done)) StopWithCode(error);
+  if (done != count * entry_size) StopWithCode(kShortRead);
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint8_t* entry = table + k * entry_size;
+    palette->colours[k][0] = entry[2], palette->colours[k][1] = entry[1], palette->colours[k][2] = entry[0];
+  }
+}
+
 }  // namespace
 
-Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got) {
+Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
   if (got < 14) StopWithCode(kShortRead);
   // The information header's first bytes came with the first read.
   uint8_t info_header[40];
@@ -106,6 +134,7 @@ Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got) {
   const uint32_t width = layout.width, height = layout.height;
 
   int32_t pixel_offset = static_cast<int32_t>(LoadLittle32(start + 10));
+  if (palette != nullptr) ReadColourTable(input, info_header, layout.bits, pixel_offset, palette);
   if (uint32_t error = FileSeek(input, pixel_offset)) StopWithCode(error);
 
   // A stored row of uncompressed pixels, padded to a multiple of 4 bytes.

@@ -78,7 +78,7 @@ void ConvertBitmap(std::string_view argument) {
   uint8_t start[kStartSize];
   uint32_t got;
   if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
-  Picture picture = PickReader(start, got)(input, start, got);
+  Picture picture = PickReader(start, got)(input, start, got, nullptr);
   WriteFrame(output, picture);
   ReleaseBlock(picture.block);
 

@@ -30,8 +30,10 @@
 // logical screen's size; pixels off the screen are dropped, and those the
 // image doesn't cover are the background index when there is a global colour
 // table, otherwise 0. The colour tables are passed over: a frame holds
-// indices, so the palette is not read. Nothing after the code that completes
-// the image is read: not the rest of its data, later images or the trailer.
+// indices, so the palette is not read. Only tessera-palette, which asks for
+// it, reads them: the image's local table when it has one, else the global
+// table. Nothing after the code that completes the image is read: not the
+// rest of its data, later images or the trailer.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -165,9 +167,16 @@ void DecodeImage(ImageData* data, uint32_t code_size, Painter* painter) {
   }
 }
 
+// Reads a colour table of `size` bytes into `palette`; none leaves it as it is.
+void ReadColourTable(ByteStream* stream, uint32_t size, Palette* palette) {
+  if (size == 0) return;
+  if (!ReadBytes(stream, &palette->colours[0][0], size)) StopWithCode(kShortRead);
+  palette->count = size / 3;
+}
+
 }  // namespace
 
-Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got) {
+Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
   ByteStream stream;
   StartStream(&stream, input, start, got);
   uint8_t screen[13];  // the signature, then the logical screen descriptor
@@ -182,7 +191,12 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got) {
 
   const uint8_t flags = screen[10], background = screen[11];
   if (flags & 0x80 && background != 0) std::memset(pixels, background, picture_size);
-  if (!SkipBytes(&stream, ColourTableSize(flags))) StopWithCode(kShortRead);
+  if (palette != nullptr) {
+    *palette = {0, 0, 8, {}};
+    ReadColourTable(&stream, ColourTableSize(flags), palette);
+  } else if (!SkipBytes(&stream, ColourTableSize(flags))) {
+    StopWithCode(kShortRead);
+  }
 
   // Extensions up to the first image.
   for (;;) {
@@ -206,11 +220,12 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got) {
   painter.left = LoadLittle16(descriptor), painter.top = LoadLittle16(descriptor + 2);
   painter.width = LoadLittle16(descriptor + 4), painter.height = LoadLittle16(descriptor + 6);
   painter.interlaced = descriptor[8] & 0x40;
+  if (palette != nullptr) ReadColourTable(&stream, ColourTableSize(descriptor[8]), palette);
   if (painter.width == 0 || painter.height == 0) return picture;  // it covers nothing
   painter.visible = painter.left < width ? std::min(painter.width, width - painter.left) : 0;
   FindRow(&painter);
 
-  if (!SkipBytes(&stream, ColourTableSize(descriptor[8]))) StopWithCode(kShortRead);
+  if (palette == nullptr && !SkipBytes(&stream, ColourTableSize(descriptor[8]))) StopWithCode(kShortRead);
   uint8_t code_size;
   if (!NextByte(&stream, &code_size)) StopWithCode(kShortRead);
   if (code_size < 2 || code_size > 8) StopWithCode(kShortRead);

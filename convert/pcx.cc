@@ -16,8 +16,12 @@
 // planes, where a pixel's index takes bit p from plane p. Three or four
 // planes of 8 bits are truecolour, with no indices. The 16-colour table in
 // the header and the 256-colour table after the scan lines are not read: a
-// frame holds indices, so the palette is not read. The picture is complete
-// with its last scan line, padding included; nothing after it is read.
+// frame holds indices, so the palette is not read. Only tessera-palette, which
+// asks for it, reads the palette (ReadPcxPalette): with 8 bits the 256-colour
+// table that follows a 0x0C byte 769 bytes before the end of the file, with
+// fewer the first 2^(bits x planes) entries of the header's table. The
+// picture is complete with its last scan line, padding included; nothing
+// after it is read.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -32,9 +36,30 @@ namespace {
 
 uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
 
+void ReadPcxPalette(FileHandle input, const uint8_t header[128], Palette* palette) {
+  const uint32_t depth = header[3] * header[65];
+  *palette = {0, 0, 8, {}};
+  if (depth < 8) {
+    palette->count = 1u << depth;
+    std::memcpy(palette->colours, header + 16, palette->count * 3);
+    return;
+  }
+  uint64_t file_size;
+  if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
+  if (file_size < 128 + 769 || file_size - 769 > INT32_MAX) return;
+  uint8_t table[769];
+  uint32_t done;
+  if (uint32_t error = FileSeek(input, static_cast<int32_t>(file_size - 769))) StopWithCode(error);
+  if (uint32_t error = FileRead(input, table, sizeof table, &done)) StopWithCode(error);
+  if (done != sizeof table) StopWithCode(kShortRead);
+  if (table[0] != 0x0C) return;
+  palette->count = 256;
+  std::memcpy(palette->colours, table + 1, 768);
+}
+
 }  // namespace
 
-Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got) {
+Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
   ByteStream stream;
   StartStream(&stream, input, start, got);
   uint8_t header[128];
@@ -91,5 +116,6 @@ Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got) {
       }
     }
   }
+  if (palette != nullptr) ReadPcxPalette(input, header, palette);
   return {width, height, pixels, width, true, pixels};
 }

@@ -22,7 +22,8 @@
 // compression and filter method 0, interlace 0 or 1, width and height 1 to
 // 65535. Before the first IDAT, PLTE and the ancillary chunks (first letter
 // lower case) are passed over: a frame holds indices, so the palette is not
-// read, as a bitmap's colour table is not. Any other critical chunk is one
+// read, as a bitmap's colour table is not; only tessera-palette, which asks
+// for it, takes PLTE's length / 3 entries. Any other critical chunk is one
 // the program doesn't understand. Once the IDAT run has begun, nothing but
 // IDAT may come until the picture is complete.
 //
@@ -172,7 +173,8 @@ void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size)
 
 }  // namespace
 
-Picture ReadPng(FileHandle input, const uint8_t*, uint32_t) {
+Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
+  if (palette != nullptr) *palette = {0, 0, 8, {}};
   Chunks chunks = {input, 0, 8, nullptr, 0};
   if (uint32_t error = FileSize(input, &chunks.file_size)) StopWithCode(error);
   if (uint32_t error = FileSeek(input, 8)) StopWithCode(error);
@@ -214,6 +216,10 @@ Picture ReadPng(FileHandle input, const uint8_t*, uint32_t) {
     length = ReadChunk(&chunks, type);
     if (IsType(type, "IDAT")) break;
     if (IsType(type, "IEND")) StopWithCode(kShortRead);  // an image without its data
+    if (palette != nullptr && IsType(type, "PLTE")) {
+      palette->count = std::min(length / 3, 256u);
+      std::memcpy(palette->colours, chunks.data, palette->count * 3);
+    }
     if ((type[0] & 0x20) == 0 && !IsType(type, "PLTE")) StopWithCode(kUnsupportedBitmap);
   }
   zlib_arena_used = 0;  // whatever an earlier stream held is no longer used

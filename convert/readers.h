@@ -30,18 +30,33 @@ struct Picture {
   void* block;
 };
 
+// A picture's own palette in stored order, for tessera-palette: entries
+// `first` to `count` - 1 are the colours of those indices (TGA's colour map
+// starts at an index of its own; elsewhere `first` is 0). No entries at all
+// when the picture has no palette. Every channel is 8 bits; `bits` is the
+// precision the file stored it with (5 for 15- and 16-bit TGA entries, scaled
+// up as (v << 3) | (v >> 2)), and only that many high bits count.
+struct Palette {
+  uint32_t first;
+  uint32_t count;
+  uint32_t bits;
+  uint8_t colours[256][3];
+};
+
 // A reader is given the input and what the first read of kStartSize bytes
-// delivered: `got` bytes of `start`. It reads the rest from the input.
-using Reader = Picture (*)(FileHandle input, const uint8_t* start, uint32_t got);
+// delivered: `got` bytes of `start`. It reads the rest from the input. With a
+// `palette` it also reads the picture's palette into it; without one (tessera)
+// it reads exactly what the picture's indices need.
+using Reader = Picture (*)(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 // The reader for a file that starts with these bytes; a Windows bitmap when
 // nothing else fits.
 Reader PickReader(const uint8_t* start, uint32_t got);
 
-Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got);
-Picture ReadPng(FileHandle input, const uint8_t* start, uint32_t got);
-Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got);
-Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got);
-Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got);
+Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadPng(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 #endif  // TESSERA_CONVERT_READERS_H_

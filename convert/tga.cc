@@ -17,9 +17,12 @@
 // What converts: image types 1 and 9 with a depth of 8 bits. Truecolour and
 // greyscale pictures (types 2, 3, 10, 11) have no indices. The image id and
 // colour map are passed over: a frame holds indices, so the palette is not
-// read. The origin and the descriptor's other bits mean nothing to a frame.
-// Indices a packet has past the picture's last pixel are dropped, and
-// nothing after the byte that completes the picture is read.
+// read. Only tessera-palette, which asks for it, reads the map: its first
+// entry is index map-first; 24- and 32-bit entries are blue, green, red
+// (alpha ignored), 15- and 16-bit ones 5 bits a channel, red highest. The
+// origin and the descriptor's other bits mean nothing to a frame. Indices a
+// packet has past the picture's last pixel are dropped, and nothing after the
+// byte that completes the picture is read.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -33,15 +36,37 @@ namespace {
 
 uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
 
+// Reads the colour map of `length` entries of `entry_bytes` into `palette`;
+// entries past index 255 are passed over.
+void ReadColourMap(ByteStream* stream, uint32_t first, uint32_t length, uint32_t entry_bytes, Palette* palette) {
+  *palette = {std::min(first, 256u), std::min(first + length, 256u), entry_bytes == 2 ? 5u : 8u, {}};
+  for (uint32_t index = first; index < first + length; ++index) {
+    uint8_t entry[4];
+    if (!ReadBytes(stream, entry, entry_bytes)) StopWithCode(kShortRead);
+    if (index >= 256) continue;
+    uint8_t* colour = palette->colours[index];
+    if (entry_bytes == 2) {
+      const uint32_t value = LoadLittle16(entry);
+      for (int channel = 0; channel < 3; ++channel) {
+        const uint32_t v = value >> (10 - 5 * channel) & 31;
+        colour[channel] = static_cast<uint8_t>(v << 3 | v >> 2);
+      }
+    } else {
+      colour[0] = entry[2], colour[1] = entry[1], colour[2] = entry[0];
+    }
+  }
+}
+
 }  // namespace
 
-Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got) {
+Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
   if (got < 18) StopWithCode(kShortRead);
   const uint8_t map_type = start[1], type = start[2], map_entry_bits = start[7], depth = start[16];
   const uint8_t descriptor = start[17];
   if ((type != 1 && type != 9) || depth != 8) StopWithCode(kUnsupportedBitmap);
   const uint32_t width = LoadLittle16(start + 12), height = LoadLittle16(start + 14);
   const bool top_down = descriptor & 0x20;
+  if (palette != nullptr) *palette = {0, 0, 8, {}};
   if (width == 0 || height == 0) return {width, height, nullptr, width, top_down, nullptr};
   const uint64_t size = uint64_t{width} * height;
   if (size >= kBlockLimit) StopWithCode(kOutOfMemory);
@@ -51,7 +76,13 @@ Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got) {
   ByteStream stream;
   StartStream(&stream, input, start + got, 0);
   const uint64_t map_size = map_type == 1 ? uint64_t{LoadLittle16(start + 5)} * ((map_entry_bits + 7) / 8) : 0;
-  if (!SkipBytes(&stream, start[0] + map_size)) StopWithCode(kShortRead);
+  const uint32_t entry_bytes = (map_entry_bits + 7) / 8;
+  if (palette == nullptr || map_type != 1 || entry_bytes < 2 || entry_bytes > 4) {
+    if (!SkipBytes(&stream, start[0] + map_size)) StopWithCode(kShortRead);
+  } else {
+    if (!SkipBytes(&stream, start[0])) StopWithCode(kShortRead);
+    ReadColourMap(&stream, LoadLittle16(start + 3), LoadLittle16(start + 5), entry_bytes, palette);
+  }
   if (type == 1) {
     if (!ReadBytes(&stream, pixels, size)) StopWithCode(kShortRead);
   } else {

@@ -8,12 +8,18 @@ rem one frame, tree.frm: the last one converted.
 rem
 rem   convert-folder.bat FOLDER
 rem
+rem When FOLDER holds a palette.pal (any palette tessera-palette reads), each
+rem picture is first checked against it with tessera-palette.exe, which sits
+rem beside this script too: a picture whose colours differ from the palette's
+rem gets the lines of the check, is not converted and counts as failed.
+rem
 rem A picture that fails gets a line with its name, tessera's exit code and
 rem what the code means, and the next one is converted all the same. The last
 rem line counts them ("12 converted, 1 failed"), or says "no pictures in
 rem FOLDER". Ends with 0 when every picture converted (or there was none), 1
-rem when one failed, 2 when tessera.exe is not beside this script or FOLDER
-rem can't be entered; then nothing is converted.
+rem when one failed, 2 when tessera.exe is not beside this script (nor
+rem tessera-palette.exe when FOLDER holds palette.pal) or FOLDER can't be
+rem entered; then nothing is converted.
 rem
 rem FOLDER is entered exactly or not at all. It is taken as a full path
 rem (%%~f1, which turns forward slashes into backslashes), checked to exist
@@ -52,13 +58,38 @@ goto no_folder
 :entered
 set converted=0
 set failed=0
+set palette=
+if exist palette.pal set palette=yes
+if defined palette if not exist "%~dp0tessera-palette.exe" (
+  popd
+  echo convert-folder: palette.pal, but no tessera-palette.exe beside this script in "%~dp0"
+  exit /b 2
+)
+set "palette_check=%~dp0tessera-palette.exe"
 rem A pattern also finds longer extensions through their short names, hence
 rem the check of each extension. A read-only picture gives a read-only copy,
 rem which tessera can't open for writing and the next copy can't replace, so
-rem the copy is made writable.
+rem the copy is made writable. With palette.pal, a picture is checked
+rem quietly first; one that fails the check is checked again to show why.
+rem Inside the loop every if takes a block: Wine's cmd runs the lines after a
+rem one-line if in a block as if they were the if's own.
 for %%p in (*.bmp *.png *.gif *.tga *.pcx) do (
   set picture=
   for %%e in (.bmp .png .gif .tga .pcx) do if /i "%%~xp"=="%%e" set picture=yes
+  set differs=
+  if defined palette (
+    if defined picture (
+      "%palette_check%" check palette.pal "%%p" >nul 2>nul
+      if errorlevel 1 (
+        set differs=yes
+      )
+    )
+  )
+  if defined differs (
+    set picture=
+    "%palette_check%" check palette.pal "%%p"
+    set /a failed+=1
+  )
   if defined picture (
     copy /y "%%p" vantrel.tmp >nul 2>nul
     if errorlevel 1 (

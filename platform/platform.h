@@ -33,6 +33,10 @@ const char* RawCommandLine();
 // Opens an existing file for reading and writing, sharing both with others.
 uint32_t FileOpenExisting(const char* name, FileHandle* file);
 
+// Opens an existing file for reading only, sharing reading and writing with
+// others: tessera-palette reads palettes, pictures and frames it may not write.
+uint32_t FileOpenForReading(const char* name, FileHandle* file);
+
 // 0 when a file of this name may be replaced: it does not exist, or it can be
 // opened for writing. Otherwise the error that opening it for writing gives
 // (access denied for a read-only file or a directory). Changes nothing. On

@@ -79,6 +79,16 @@ uint32_t KeepAboveStandardStreams(int* fd) {
   return 0;
 }
 
+// Opens an existing file with `access` and remembers it for CleanUpForStop.
+uint32_t OpenTracked(const char* name, int access, FileHandle* file) {
+  int fd = open(name, access | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno;
+  if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
+  Track(fd);
+  *file = fd;
+  return 0;
+}
+
 }  // namespace
 
 void PrepareProcess() {
@@ -97,14 +107,9 @@ void PrepareProcess() {
 
 const char* RawCommandLine() { return nullptr; }
 
-uint32_t FileOpenExisting(const char* name, FileHandle* file) {
-  int fd = open(name, O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return errno;
-  if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
-  Track(fd);
-  *file = fd;
-  return 0;
-}
+uint32_t FileOpenExisting(const char* name, FileHandle* file) { return OpenTracked(name, O_RDWR, file); }
+
+uint32_t FileOpenForReading(const char* name, FileHandle* file) { return OpenTracked(name, O_RDONLY, file); }
 
 uint32_t FileCheckReplaceable(const char* name) {
   // O_NONBLOCK: a FIFO without a reader must not hang the check.

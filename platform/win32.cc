@@ -110,18 +110,24 @@ BOOL WINAPI Interrupted(DWORD event) {
   return TRUE;
 }
 
-}  // namespace
-
-const char* RawCommandLine() { return GetCommandLineA(); }
-
-uint32_t FileOpenExisting(const char* name, FileHandle* file) {
-  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, kShareReadWrite, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+// Opens an existing file with `access` and remembers it for CleanUpForStop.
+uint32_t OpenTracked(const char* name, DWORD access, FileHandle* file) {
+  HANDLE handle = CreateFileA(name, access, kShareReadWrite, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   Track(handle);
   *file = reinterpret_cast<FileHandle>(handle);
   return 0;
 }
+
+}  // namespace
+
+const char* RawCommandLine() { return GetCommandLineA(); }
+
+uint32_t FileOpenExisting(const char* name, FileHandle* file) {
+  return OpenTracked(name, GENERIC_READ | GENERIC_WRITE, file);
+}
+
+uint32_t FileOpenForReading(const char* name, FileHandle* file) { return OpenTracked(name, GENERIC_READ, file); }
 
 uint32_t FileCheckReplaceable(const char* name) {
   // A viewer that shares only reading refuses the open for writing for as

@@ -32,6 +32,7 @@ PILLOW = "import sys, PIL.Image\nfor path in sys.argv[1:]: p = PIL.Image.open(pa
 class Target:
     """The program under test; end_to_end.py sets it up before any case runs."""
     program = None
+    palette_program = None  # tessera-palette, when its cases are to run
     launcher = None       # Windows: starts the program with an exact command line
     wine = None           # the command that runs a Windows program, when testing one
     wine_user_env = None  # Wine's environment for an ordinary user, when it has one

@@ -64,10 +64,10 @@ def main():
         folder = f"tessera-{version}-win64/"
         with zipfile.ZipFile(first) as archive:
             names = archive.namelist()
-            program = archive.read(folder + "tessera.exe")
+            programs = {name: archive.read(folder + name) for name in ("tessera.exe", "tessera-palette.exe")}
             texts = {name: archive.read(folder + name) for name in ["README.txt", "MANUAL.txt"]}
         expected = [folder + name for name in ["LICENSE-zlib.txt", "LICENSE.txt", "MANUAL.txt", "README.txt",
-                                               "convert-folder.bat", "tessera.exe"]]
+                                               "convert-folder.bat", "tessera-palette.exe", "tessera.exe"]]
         if sorted(names) != expected:
             sys.exit(f"the zip holds {names}, not {expected}")
         # Plain text for Windows: CR LF line ends, no Markdown marks, and in
@@ -83,12 +83,13 @@ def main():
                 sys.exit(f"README.txt has no section {heading.decode()}")
         # The version resource's strings: UTF-16, the key, its terminator and
         # padding to four bytes, then the value.
-        for key, value in [("ProductName", "tessera"), ("ProductVersion", version), ("FileVersion", version),
-                           ("OriginalFilename", "tessera.exe")]:
-            key16, value16 = (re.escape((text + "\0").encode("utf-16-le")) for text in (key, value))
-            if not re.search(key16 + rb"(\0\0)?" + value16, program):
-                sys.exit(f"tessera.exe has no version resource entry {key} = {value}")
-        print(f"the same zip twice: {', '.join(names)}; tessera.exe carries version {version}")
+        for name, program in programs.items():
+            for key, value in [("ProductName", "tessera"), ("ProductVersion", version), ("FileVersion", version),
+                               ("OriginalFilename", name)]:
+                key16, value16 = (re.escape((text + "\0").encode("utf-16-le")) for text in (key, value))
+                if not re.search(key16 + rb"(\0\0)?" + value16, program):
+                    sys.exit(f"{name} has no version resource entry {key} = {value}")
+        print(f"the same zip twice: {', '.join(names)}; both programs carry version {version}")
     finally:
         shutil.rmtree(work)
 

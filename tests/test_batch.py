@@ -88,6 +88,39 @@ class ConvertFolder(Case):
                                  folder != "empty" else {})
 
 
+    def test_palette_pal(self):
+        """With palette.pal in the folder, a picture whose colours differ gets
+        its lines from the check and no frame, and counts as failed; without
+        tessera-palette.exe beside the script, nothing is converted."""
+        if not target.palette_program:
+            self.skipTest("end_to_end.py has no --palette-program")
+        rows = sample_rows(3, 2)
+        bitmap = make_bitmap(3, 2, rows)  # its colour table: entry k is bytes 4k to 4k + 3, blue first
+        table = bytes(bitmap[54 + 4 * k + 2 - c] for k in range(256) for c in range(3))
+        wrong = bytearray(bitmap)
+        wrong[54 + 4 * rows[0][0]:54 + 4 * rows[0][0] + 3] = b"\1\2\3"
+        for with_program, expected in [
+                (True, (1, rb"b.bmp: 1 index differs\r\n  index %d: \(3, 2, 1\), palette .*\r\n"
+                           rb"1 converted, 1 failed\r\n" % rows[0][0])),
+                (False, (2, rb"convert-folder: palette.pal, but no tessera-palette.exe beside this script .*\r\n"))]:
+            self.fresh()
+            with self.subTest(with_program=with_program):
+                self.put("bin/tessera.exe", open(target.program, "rb").read())
+                if with_program:
+                    self.put("bin/tessera-palette.exe", open(target.palette_program, "rb").read())
+                shutil.copy(SCRIPT, self.path("bin/convert-folder.bat"))
+                self.put("art/palette.pal", table)
+                self.put("art/a.bmp", bitmap)
+                self.put("art/b.bmp", bytes(wrong))
+                before = self.files()
+                status, out = self.run_program(command=[*target.wine, "cmd", "/c", windows_path(
+                    self.path("bin/convert-folder.bat")), windows_path(self.path("art"))])
+                self.assertEqual(status, expected[0], out)
+                self.assertRegex(out, rb"\A" + expected[1] + rb"\Z")
+                made = {name: self.read(name) for name in self.files() - before}
+                self.assertEqual(made, {"art/a.frm": frame(3, 2, rows)} if with_program else {})
+
+
 class Readme(unittest.TestCase):
     def test_no_control_characters(self):
         """A backslash taken for an escape leaves a tab or a bell behind."""

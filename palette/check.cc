@@ -1,0 +1,105 @@
+// check: every index a picture's pixels use must show the palette's colour at
+// that index. Colours are compared at the lower precision of the two: 8 bits
+// a channel, or the high 6 or 5 bits when either side stored only those.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "frontend/stop.h"
+#include "palette/palette.h"
+#include "platform/platform.h"
+
+namespace {
+
+// How many bytes of a picture are looked at to tell a full-colour one: enough
+// for PNG's colour type, a bitmap's bits per pixel and a PCX's planes.
+constexpr uint32_t kHeadSize = 128;
+
+uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
+
+// A picture whose pixels are colours, not indices, or greys: it has no
+// palette its pixels index.
+bool IsFullColour(const uint8_t* head, uint32_t got, Reader reader) {
+  if (reader == ReadPng) return got >= 26 && head[25] != 3;
+  if (reader == ReadTga) return head[2] != 1 && head[2] != 9;
+  if (reader == ReadPcx) return got >= 66 && head[65] >= 3 && head[3] == 8;
+  if (reader == ReadBitmap && got >= 30) {
+    const bool core = (head[14] | head[15] << 8) == 12;
+    return LoadLittle16(head + (core ? 24 : 28)) > 8;
+  }
+  return false;
+}
+
+bool Defined(const Palette& palette, uint32_t index) { return index >= palette.first && index < palette.count; }
+
+bool SameColour(const Palette& a, const Palette& b, uint32_t index) {
+  const uint32_t shift = 8 - std::min(a.bits, b.bits);
+  for (int channel = 0; channel < 3; ++channel) {
+    if (a.colours[index][channel] >> shift != b.colours[index][channel] >> shift) return false;
+  }
+  return true;
+}
+
+// The colour as "(r, g, b)", or "none" for an index the palette lacks.
+void FormatColour(const Palette& palette, uint32_t index, char text[16]) {
+  const uint8_t* c = palette.colours[index];
+  if (Defined(palette, index)) {
+    std::snprintf(text, 16, "(%u, %u, %u)", c[0], c[1], c[2]);
+  } else {
+    std::snprintf(text, 16, "none");
+  }
+}
+
+}  // namespace
+
+int CheckPicture(const char* name, const Palette& palette) {
+  FileHandle input;
+  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
+  uint8_t head[kHeadSize];
+  uint32_t got;
+  if (uint32_t error = FileRead(input, head, sizeof head, &got)) StopWithCode(error);
+  const uint32_t start_size = std::min(got, kStartSize);
+  const Reader reader = PickReader(head, start_size);
+  if (IsFullColour(head, got, reader)) {
+    if (uint32_t error = FileClose(input)) StopWithCode(error);
+    std::printf("%s: no palette\n", name);
+    return 1;
+  }
+  if (uint32_t error = FileSeek(input, static_cast<int32_t>(start_size))) StopWithCode(error);
+  Palette own;
+  const Picture picture = reader(input, head, start_size, &own);
+  bool used[256] = {};
+  for (uint32_t row = 0; picture.rows != nullptr && row < picture.height; ++row) {
+    const uint8_t* pixels = picture.rows + uint64_t{row} * picture.stride;
+    for (uint32_t x = 0; x < picture.width; ++x) used[pixels[x]] = true;
+  }
+  ReleaseBlock(picture.block);
+  if (uint32_t error = FileClose(input)) StopWithCode(error);
+
+  if (own.count <= own.first) {
+    std::printf("%s: no palette\n", name);
+    return 1;
+  }
+  uint32_t differing[256];
+  uint32_t count = 0;
+  for (uint32_t index = 0; index < 256; ++index) {
+    if (!used[index]) continue;
+    if (!Defined(own, index) || !Defined(palette, index) || !SameColour(own, palette, index)) {
+      differing[count++] = index;
+    }
+  }
+  if (count == 0) {
+    std::printf("%s: ok\n", name);
+    return 0;
+  }
+  std::printf("%s: %u %s\n", name, count, count == 1 ? "index differs" : "indices differ");
+  for (uint32_t k = 0; k < std::min(count, 8u); ++k) {
+    const uint32_t index = differing[k];
+    char picture_colour[16], palette_colour[16];
+    FormatColour(own, index, picture_colour);
+    FormatColour(palette, index, palette_colour);
+    std::printf("  index %u: %s, palette %s\n", index, picture_colour, palette_colour);
+  }
+  return 1;
+}

@@ -1,0 +1,118 @@
+// tessera-palette: what tessera by design can't do, read palettes. A frame
+// keeps each pixel's palette index; its colours come from the palette it is
+// shown with, so a picture whose editor stored the right colours in another
+// order converts into a frame of wrong colours. `check` finds such pictures
+// before they are converted; `preview` shows a frame through a palette.
+//
+// Results go to standard output, errors to standard error, each naming its
+// file. Exit status 0 when all is well, 1 when a picture differs from the
+// palette, 2 for a usage error or a file that can't be read.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "frontend/command_line.h"
+#include "palette/palette.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: tessera-palette check [--depth 6|8] PALETTE PICTURE...\n"
+    "       tessera-palette preview [--depth 6|8] PALETTE FRAME.frm OUT.png\n"
+    "\n"
+    "check    for each picture, whether every index its pixels use shows the\n"
+    "         palette's colour at that index: exit status 0 when all do, 1\n"
+    "         when one differs, 2 when a file can't be read\n"
+    "preview  writes the frame as an indexed PNG with the palette's colours\n"
+    "\n"
+    "PALETTE is a JASC-PAL, GIMP, RIFF or Adobe palette, a table of 768 bytes\n"
+    "(6-bit values when no byte is above 63; --depth 6 or 8 says which), or a\n"
+    "picture tessera reads, whose own palette is taken.\n";
+
+[[noreturn]] void Finish(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("tessera-palette: standard output could not be written\n", stderr);
+    ExitProcessWith(2);
+  }
+  ExitProcessWith(static_cast<uint32_t>(status));
+}
+
+[[noreturn]] void UsageError(const std::string& what) {
+  std::fprintf(stderr, "tessera-palette: %s\n%s", what.c_str(), kUsage);
+  Finish(2);
+}
+
+void Report(const std::string& name, const FileProblem& problem) {
+  CleanUpForStop();  // whatever the failed read left open or held
+  std::fprintf(stderr, "%s: %s\n", name.c_str(), problem.what.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PrepareProcess();
+  SetArgumentVector(argc, argv);
+  std::vector<std::string> operands;
+  uint32_t depth = 0;
+  for (uint32_t n = 1; n <= ArgumentCount(); ++n) {
+    const std::string argument = Argument(n);
+    if (argument == "--help") {
+      std::fputs(kUsage, stdout);
+      Finish(0);
+    } else if (argument == "--version") {
+      std::puts("tessera-palette " TESSERA_VERSION);
+      Finish(0);
+    } else if (argument == "--depth") {
+      const std::string value = Argument(++n);
+      if (value != "6" && value != "8") UsageError("--depth takes 6 or 8");
+      depth = value[0] - '0';
+    } else if (argument.size() > 1 && argument[0] == '-' && argument != "--") {
+      UsageError("no option " + argument);
+    } else {
+      operands.push_back(argument);
+    }
+  }
+  if (operands.empty()) UsageError("no command");
+  const std::string command = operands[0];
+  if (command == "check" && operands.size() < 3) UsageError("check takes a palette and at least one picture");
+  if (command == "preview" && operands.size() != 4) UsageError("preview takes a palette, a frame and a PNG to write");
+  if (command != "check" && command != "preview") UsageError("no command " + command);
+
+  Palette palette;
+  try {
+    LoadPalette(operands[1].c_str(), depth, &palette);
+  } catch (const FileProblem& problem) {
+    Report(operands[1], problem);
+    Finish(2);
+  }
+  if (command == "preview") {
+    PackedFrame frame;
+    try {
+      frame = ReadFrame(operands[2].c_str());
+    } catch (const FileProblem& problem) {
+      Report(operands[2], problem);
+      Finish(2);
+    }
+    try {
+      WritePreview(operands[3].c_str(), frame, palette);
+    } catch (const FileProblem& problem) {
+      Report(operands[3], problem);
+      Finish(2);
+    }
+    Finish(0);
+  }
+  int status = 0;
+  for (size_t k = 2; k < operands.size(); ++k) {
+    try {
+      status = std::max(status, CheckPicture(operands[k].c_str(), palette));
+    } catch (const FileProblem& problem) {
+      std::fflush(stdout);
+      Report(operands[k], problem);
+      status = 2;
+    }
+  }
+  Finish(status);
+}

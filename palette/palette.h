@@ -1,0 +1,56 @@
+// tessera-palette: reads palettes, checks pictures against one and previews
+// frames through one. The readers of convert/ hand back a picture's palette;
+// the procedures here read palette files and carry out the two commands.
+#ifndef TESSERA_PALETTE_PALETTE_H_
+#define TESSERA_PALETTE_PALETTE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "convert/readers.h"
+
+// What went wrong with a file, thrown to the command that was reading it,
+// which names the file. The readers' StopWithCode throws one too (stop.cc),
+// after the clean-up a stop does, so the next picture starts afresh.
+struct FileProblem {
+  std::string what;
+};
+
+[[noreturn]] void ThrowProblem(const std::string& what);
+
+// A palette file's bytes, or a picture's palette: the formats are told by
+// their content, never by a file's extension. `depth` is 6 or 8 for a raw
+// 768-byte table (--depth), 0 to let its bytes tell.
+void LoadPalette(const char* name, uint32_t depth, Palette* palette);
+
+// JASC-PAL and GIMP palettes; false when the text is neither.
+bool ParseTextPalette(const std::string& text, Palette* palette);
+
+// RIFF PAL files; false when the bytes are not one.
+bool ParseRiffPalette(const std::string& bytes, Palette* palette);
+
+// Tables of 768 bytes (raw, 6-bit when no byte is above 63 unless `depth`
+// says) and Adobe colour tables of 772 bytes.
+void ParseColourTable(const std::string& bytes, uint32_t depth, Palette* palette);
+
+// check: one line a picture on standard output, up to 8 more for the indices
+// that differ. 0 when it matches the palette, 1 when it differs; a picture
+// that can't be read throws.
+int CheckPicture(const char* name, const Palette& palette);
+
+// preview: a frame's rows, read and compressed for a PNG's image data, and
+// the largest index they hold. `packed` is a block of its own.
+struct PackedFrame {
+  uint32_t width;
+  uint32_t height;
+  uint32_t largest;
+  uint8_t* packed;
+  uint32_t packed_size;
+};
+PackedFrame ReadFrame(const char* frame_name);
+
+// preview: writes the frame as an indexed PNG whose palette is `palette`.
+void WritePreview(const char* png_name, const PackedFrame& frame, const Palette& palette);
+
+#endif  // TESSERA_PALETTE_PALETTE_H_

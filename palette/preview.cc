@@ -1,0 +1,115 @@
+// preview: a frame as an indexed PNG, its pixels the frame's indices and its
+// PLTE the palette. The frame must be one tessera writes: the 74-byte header
+// of a single frame of its size, then exactly width x height indices. The PNG
+// is written beside its name and moved onto it once complete.
+//
+// The PNG: signature, IHDR (8-bit indices, colour type 3), PLTE with as many
+// entries as the palette has, or as the frame's largest index needs (black
+// where the palette has none), one IDAT of the zlib stream of the rows, each
+// with filter byte 0, and IEND.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "convert/frame_header.h"
+#include "frontend/stop.h"
+#include "palette/palette.h"
+#include "platform/platform.h"
+
+namespace {
+
+void StoreBig32(uint8_t* bytes, uint32_t value) {
+  bytes[0] = static_cast<uint8_t>(value >> 24), bytes[1] = static_cast<uint8_t>(value >> 16);
+  bytes[2] = static_cast<uint8_t>(value >> 8), bytes[3] = static_cast<uint8_t>(value);
+}
+
+void Write(FileHandle output, const void* bytes, uint32_t size) {
+  uint32_t done;
+  if (uint32_t error = FileWrite(output, bytes, size, &done)) StopWithCode(error);
+  if (done != size) StopWithCode(kShortWrite);
+}
+
+// One chunk: length, type, data and the CRC-32 of type and data.
+void WriteChunk(FileHandle output, const char* type, const uint8_t* data, uint32_t size) {
+  uint8_t head[8];
+  StoreBig32(head, size);
+  std::memcpy(head + 4, type, 4);
+  uint8_t crc[4];
+  StoreBig32(crc, static_cast<uint32_t>(crc32(crc32(0, head + 4, 4), size > 0 ? data : head, size)));
+  Write(output, head, sizeof head);
+  if (size > 0) Write(output, data, size);
+  Write(output, crc, sizeof crc);
+}
+
+}  // namespace
+
+PackedFrame ReadFrame(const char* frame_name) {
+  FileHandle input;
+  if (uint32_t error = FileOpenForReading(frame_name, &input)) StopWithCode(error);
+  uint64_t file_size;
+  if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
+  FrameHeader header;
+  uint32_t done;
+  if (uint32_t error = FileRead(input, &header, sizeof header, &done)) StopWithCode(error);
+  if (done != sizeof header) ThrowProblem("not a frame: shorter than the 74-byte header");
+  const uint32_t width = SwapWord(header.width), height = SwapWord(header.height);
+  FrameHeader expected = kFrameHeaderTemplate;
+  FillFrameHeader(&expected, width, height);
+  if (std::memcmp(&header, &expected, sizeof header) != 0) ThrowProblem("not a single-frame header as tessera writes");
+  const uint64_t pixels = uint64_t{width} * height;
+  if (file_size != sizeof header + pixels) {
+    ThrowProblem(std::to_string(file_size) + " bytes, where a frame of " + std::to_string(width) + " x " +
+                 std::to_string(height) + " has " + std::to_string(sizeof header + pixels));
+  }
+  if (pixels == 0) ThrowProblem("an empty frame, which a PNG can't hold");
+
+  // The rows as PNG filters them, each after its filter byte 0.
+  const uint64_t raw_size = pixels + height;
+  const uLong bound = compressBound(static_cast<uLong>(raw_size));
+  if (raw_size >= kBlockLimit || bound >= kBlockLimit) StopWithCode(kOutOfMemory);
+  uint8_t* raw = static_cast<uint8_t*>(AllocateBlock(raw_size));
+  if (raw == nullptr) StopWithCode(kOutOfMemory);
+  uint32_t largest = 0;
+  for (uint32_t row = 0; row < height; ++row) {
+    uint8_t* line = raw + uint64_t{row} * (width + 1);
+    if (uint32_t error = FileRead(input, line + 1, width, &done)) StopWithCode(error);
+    if (done != width) StopWithCode(kShortRead);
+    for (uint32_t x = 1; x <= width; ++x) largest = std::max<uint32_t>(largest, line[x]);
+  }
+  if (uint32_t error = FileClose(input)) StopWithCode(error);
+  uint8_t* packed = static_cast<uint8_t*>(AllocateBlock(bound));
+  if (packed == nullptr) StopWithCode(kOutOfMemory);
+  uLongf packed_size = bound;
+  if (compress2(packed, &packed_size, raw, static_cast<uLong>(raw_size), Z_BEST_COMPRESSION) != Z_OK) {
+    StopWithCode(kOutOfMemory);
+  }
+  ReleaseBlock(raw);
+  return {width, height, largest, packed, static_cast<uint32_t>(packed_size)};
+}
+
+void WritePreview(const char* png_name, const PackedFrame& frame, const Palette& palette) {
+  uint8_t ihdr[13] = {};
+  StoreBig32(ihdr, frame.width);
+  StoreBig32(ihdr + 4, frame.height);
+  ihdr[8] = 8;  // bits an index
+  ihdr[9] = 3;  // indexed colour
+  uint8_t plte[256][3] = {};
+  const uint32_t entries = std::max(palette.count, frame.largest + 1);
+  for (uint32_t index = palette.first; index < palette.count; ++index)
+    std::memcpy(plte[index], palette.colours[index], 3);
+
+  FileHandle output;
+  if (uint32_t error = FileCheckReplaceable(png_name)) StopWithCode(error);
+  if (uint32_t error = FileCreateTemporary(png_name, &output)) StopWithCode(error);
+  Write(output, "\x89PNG\r\n\x1A\n", 8);
+  WriteChunk(output, "IHDR", ihdr, sizeof ihdr);
+  WriteChunk(output, "PLTE", &plte[0][0], entries * 3);
+  WriteChunk(output, "IDAT", frame.packed, frame.packed_size);
+  WriteChunk(output, "IEND", nullptr, 0);
+  ReleaseBlock(frame.packed);
+  if (uint32_t error = FileClose(output)) StopWithCode(error);
+  if (uint32_t error = FileReplaceWithTemporary(png_name)) StopWithCode(error);
+}
