@@ -102,7 +102,7 @@ void ReadColourTable(FileHandle input, const uint8_t info_header[40], uint32_t b
   const int64_t table_start = 14 + int64_t{header_size};
   const int64_t room = pixel_offset > table_start ? (pixel_offset - table_start) / entry_size : 0;
   count = static_cast<uint32_t>(std::min<int64_t>({count, 256, room}));
-  *palette = {0, count, 8, {}};
+  *palette = {0, count, 8, {}, {}};
   if (count == 0) return;
   uint8_t table[256 * 4];
   uint32_t done;

@@ -32,8 +32,9 @@
 // table, otherwise 0. The colour tables are passed over: a frame holds
 // indices, so the palette is not read. Only tessera-palette, which asks for
 // it, reads them: the image's local table when it has one, else the global
-// table. Nothing after the code that completes the image is read: not the
-// rest of its data, later images or the trailer.
+// table, and the transparent index of the graphic control extension nearest
+// before the image. Nothing after the code that completes the image is read:
+// not the rest of its data, later images or the trailer.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -192,7 +193,7 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   const uint8_t flags = screen[10], background = screen[11];
   if (flags & 0x80 && background != 0) std::memset(pixels, background, picture_size);
   if (palette != nullptr) {
-    *palette = {0, 0, 8, {}};
+    *palette = {0, 0, 8, {}, {}};
     ReadColourTable(&stream, ColourTableSize(flags), palette);
   } else if (!SkipBytes(&stream, ColourTableSize(flags))) {
     StopWithCode(kShortRead);
@@ -204,11 +205,18 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
     if (!NextByte(&stream, &block)) StopWithCode(kShortRead);
     if (block == 0x2C) break;
     if (block != 0x21) StopWithCode(kShortRead);  // the trailer, or no block GIF has: no image
-    uint8_t byte;
-    if (!NextByte(&stream, &byte)) StopWithCode(kShortRead);  // the label
+    uint8_t label, byte;
+    if (!NextByte(&stream, &label)) StopWithCode(kShortRead);
     do {
       if (!NextByte(&stream, &byte)) StopWithCode(kShortRead);
-      if (!SkipBytes(&stream, byte)) StopWithCode(kShortRead);
+      if (palette != nullptr && label == 0xF9 && byte == 4) {  // graphic control: flags, delay, transparent index
+        uint8_t control[4];
+        if (!ReadBytes(&stream, control, sizeof control)) StopWithCode(kShortRead);
+        std::memset(palette->clear, 0, sizeof palette->clear);
+        if (control[0] & 1) palette->clear[control[3]] = true;
+      } else if (!SkipBytes(&stream, byte)) {
+        StopWithCode(kShortRead);
+      }
     } while (byte != 0);
   }
 

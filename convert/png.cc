@@ -23,7 +23,7 @@
 // 65535. Before the first IDAT, PLTE and the ancillary chunks (first letter
 // lower case) are passed over: a frame holds indices, so the palette is not
 // read, as a bitmap's colour table is not; only tessera-palette, which asks
-// for it, takes PLTE's length / 3 entries. Any other critical chunk is one
+// for it, takes PLTE's length / 3 entries, and tRNS's entries of alpha 0. Any other critical chunk is one
 // the program doesn't understand. Once the IDAT run has begun, nothing but
 // IDAT may come until the picture is complete.
 //
@@ -174,7 +174,7 @@ void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size)
 }  // namespace
 
 Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
-  if (palette != nullptr) *palette = {0, 0, 8, {}};
+  if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
   Chunks chunks = {input, 0, 8, nullptr, 0};
   if (uint32_t error = FileSize(input, &chunks.file_size)) StopWithCode(error);
   if (uint32_t error = FileSeek(input, 8)) StopWithCode(error);
@@ -219,6 +219,9 @@ Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
     if (palette != nullptr && IsType(type, "PLTE")) {
       palette->count = std::min(length / 3, 256u);
       std::memcpy(palette->colours, chunks.data, palette->count * 3);
+    }
+    if (palette != nullptr && IsType(type, "tRNS")) {
+      for (uint32_t index = 0; index < std::min(length, 256u); ++index) palette->clear[index] = chunks.data[index] == 0;
     }
     if ((type[0] & 0x20) == 0 && !IsType(type, "PLTE")) StopWithCode(kUnsupportedBitmap);
   }

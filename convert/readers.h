@@ -35,12 +35,15 @@ struct Picture {
 // starts at an index of its own; elsewhere `first` is 0). No entries at all
 // when the picture has no palette. Every channel is 8 bits; `bits` is the
 // precision the file stored it with (5 for 15- and 16-bit TGA entries, scaled
-// up as (v << 3) | (v >> 2)), and only that many high bits count.
+// up as (v << 3) | (v >> 2)), and only that many high bits count. `clear`
+// marks the indices whose pixels are transparent: a PNG's tRNS entries of
+// alpha 0, a GIF's transparent index.
 struct Palette {
   uint32_t first;
   uint32_t count;
   uint32_t bits;
   uint8_t colours[256][3];
+  bool clear[256];
 };
 
 // A reader is given the input and what the first read of kStartSize bytes

@@ -39,7 +39,7 @@ uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
 // Reads the colour map of `length` entries of `entry_bytes` into `palette`;
 // entries past index 255 are passed over.
 void ReadColourMap(ByteStream* stream, uint32_t first, uint32_t length, uint32_t entry_bytes, Palette* palette) {
-  *palette = {std::min(first, 256u), std::min(first + length, 256u), entry_bytes == 2 ? 5u : 8u, {}};
+  *palette = {std::min(first, 256u), std::min(first + length, 256u), entry_bytes == 2 ? 5u : 8u, {}, {}};
   for (uint32_t index = first; index < first + length; ++index) {
     uint8_t entry[4];
     if (!ReadBytes(stream, entry, entry_bytes)) StopWithCode(kShortRead);
@@ -66,7 +66,7 @@ Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   if ((type != 1 && type != 9) || depth != 8) StopWithCode(kUnsupportedBitmap);
   const uint32_t width = LoadLittle16(start + 12), height = LoadLittle16(start + 14);
   const bool top_down = descriptor & 0x20;
-  if (palette != nullptr) *palette = {0, 0, 8, {}};
+  if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
   if (width == 0 || height == 0) return {width, height, nullptr, width, top_down, nullptr};
   const uint64_t size = uint64_t{width} * height;
   if (size >= kBlockLimit) StopWithCode(kOutOfMemory);

@@ -42,7 +42,7 @@ bool ParseRiffPalette(const std::string& bytes, Palette* palette) {
     if (count == 0 || count > 256) ThrowProblem("not a count of 1 to 256 colours: " + std::to_string(count));
     if (size < 4 + 4 * count)
       ThrowProblem("cut short: a data chunk too short for its " + std::to_string(count) + " colours");
-    *palette = {0, count, 8, {}};
+    *palette = {0, count, 8, {}, {}};
     for (uint32_t k = 0; k < count; ++k) {
       for (int channel = 0; channel < 3; ++channel) {
         palette->colours[k][channel] = static_cast<uint8_t>(Byte(bytes, at + 12 + 4 * k + channel));
@@ -63,7 +63,7 @@ void ParseColourTable(const std::string& bytes, uint32_t depth, Palette* palette
   for (size_t at = 0; at < 768; ++at) largest = std::max(largest, Byte(bytes, at));
   if (bytes.size() == 768 && depth == 0) depth = largest <= 63 ? 6 : 8;
   if (depth == 6 && largest > 63) ThrowProblem("a byte above 63 in a table of 6-bit values");
-  *palette = {0, count, depth == 6 ? 6u : 8u, {}};
+  *palette = {0, count, depth == 6 ? 6u : 8u, {}, {}};
   for (uint32_t k = 0; k < count; ++k) {
     for (int channel = 0; channel < 3; ++channel) {
       const uint32_t v = Byte(bytes, 3 * k + channel);

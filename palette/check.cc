@@ -16,21 +16,6 @@ namespace {
 // for PNG's colour type, a bitmap's bits per pixel and a PCX's planes.
 constexpr uint32_t kHeadSize = 128;
 
-uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
-
-// A picture whose pixels are colours, not indices, or greys: it has no
-// palette its pixels index.
-bool IsFullColour(const uint8_t* head, uint32_t got, Reader reader) {
-  if (reader == ReadPng) return got >= 26 && head[25] != 3;
-  if (reader == ReadTga) return head[2] != 1 && head[2] != 9;
-  if (reader == ReadPcx) return got >= 66 && head[65] >= 3 && head[3] == 8;
-  if (reader == ReadBitmap && got >= 30) {
-    const bool core = (head[14] | head[15] << 8) == 12;
-    return LoadLittle16(head + (core ? 24 : 28)) > 8;
-  }
-  return false;
-}
-
 bool Defined(const Palette& palette, uint32_t index) { return index >= palette.first && index < palette.count; }
 
 bool SameColour(const Palette& a, const Palette& b, uint32_t index) {

@@ -2,7 +2,8 @@
 // keeps each pixel's palette index; its colours come from the palette it is
 // shown with, so a picture whose editor stored the right colours in another
 // order converts into a frame of wrong colours. `check` finds such pictures
-// before they are converted; `preview` shows a frame through a palette.
+// before they are converted; `remap` puts a picture, in palette or full
+// colour, into the palette's order; `preview` shows a frame through a palette.
 //
 // Results go to standard output, errors to standard error, each naming its
 // file. Exit status 0 when all is well, 1 when a picture differs from the
@@ -22,11 +23,20 @@ namespace {
 constexpr char kUsage[] =
     "Usage: tessera-palette check [--depth 6|8] PALETTE PICTURE...\n"
     "       tessera-palette preview [--depth 6|8] PALETTE FRAME.frm OUT.png\n"
+    "       tessera-palette remap [--depth 6|8] [--nearest] [--transparent N] PALETTE PICTURE OUT\n"
     "\n"
     "check    for each picture, whether every index its pixels use shows the\n"
     "         palette's colour at that index: exit status 0 when all do, 1\n"
     "         when one differs, 2 when a file can't be read\n"
     "preview  writes the frame as an indexed PNG with the palette's colours\n"
+    "remap    writes the picture (palette or full colour) as OUT, an 8-bit .bmp\n"
+    "         or an indexed .png whose colours are the palette's: each pixel\n"
+    "         keeps its index when the palette shows its colour there, else\n"
+    "         takes the lowest index of that colour; exit status 1, writing\n"
+    "         nothing, when a colour is missing or a pixel transparent\n"
+    "\n"
+    "--nearest        remap: a colour the palette lacks takes the nearest one\n"
+    "--transparent N  remap: transparent pixels take index N (0 to 255)\n"
     "\n"
     "PALETTE is a JASC-PAL, GIMP, RIFF or Adobe palette, a table of 768 bytes\n"
     "(6-bit values when no byte is above 63; --depth 6 or 8 says which), or a\n"
@@ -57,6 +67,7 @@ int main(int argc, char** argv) {
   SetArgumentVector(argc, argv);
   std::vector<std::string> operands;
   uint32_t depth = 0;
+  RemapOptions remap = {false, -1};
   for (uint32_t n = 1; n <= ArgumentCount(); ++n) {
     const std::string argument = Argument(n);
     if (argument == "--help") {
@@ -69,6 +80,15 @@ int main(int argc, char** argv) {
       const std::string value = Argument(++n);
       if (value != "6" && value != "8") UsageError("--depth takes 6 or 8");
       depth = value[0] - '0';
+    } else if (argument == "--nearest") {
+      remap.nearest = true;
+    } else if (argument == "--transparent") {
+      const std::string value = Argument(++n);
+      if (value.empty() || value.size() > 3 || value.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(value) > 255) {
+        UsageError("--transparent takes an index of 0 to 255");
+      }
+      remap.clear_to = std::stoi(value);
     } else if (argument.size() > 1 && argument[0] == '-' && argument != "--") {
       UsageError("no option " + argument);
     } else {
@@ -79,7 +99,13 @@ int main(int argc, char** argv) {
   const std::string command = operands[0];
   if (command == "check" && operands.size() < 3) UsageError("check takes a palette and at least one picture");
   if (command == "preview" && operands.size() != 4) UsageError("preview takes a palette, a frame and a PNG to write");
-  if (command != "check" && command != "preview") UsageError("no command " + command);
+  if (command == "remap" && operands.size() != 4) UsageError("remap takes a palette, a picture and a file to write");
+  if (command == "remap" && !IsRemapOutput(operands[3]))
+    UsageError("remap writes a .bmp or a .png, not " + operands[3]);
+  if (command != "check" && command != "preview" && command != "remap") UsageError("no command " + command);
+  if (command != "remap" && (remap.nearest || remap.clear_to >= 0)) {
+    UsageError("--nearest and --transparent apply to remap only");
+  }
 
   Palette palette;
   try {
@@ -88,16 +114,28 @@ int main(int argc, char** argv) {
     Report(operands[1], problem);
     Finish(2);
   }
-  if (command == "preview") {
+  if (command == "preview" || command == "remap") {  // read operand 2, write operand 3
     PackedFrame frame;
+    Colours indices;
+    int status = 0;
     try {
-      frame = ReadFrame(operands[2].c_str());
+      if (command == "preview") {
+        frame = ReadFrame(operands[2].c_str());
+      } else {
+        status = RemapPicture(operands[2].c_str(), palette, remap, &indices);
+      }
     } catch (const FileProblem& problem) {
+      std::fflush(stdout);
       Report(operands[2], problem);
       Finish(2);
     }
+    if (status != 0) Finish(status);
     try {
-      WritePreview(operands[3].c_str(), frame, palette);
+      if (command == "preview") {
+        WritePreview(operands[3].c_str(), frame, palette);
+      } else {
+        WriteRemapped(operands[3].c_str(), indices, palette);
+      }
     } catch (const FileProblem& problem) {
       Report(operands[3], problem);
       Finish(2);

@@ -1,12 +1,14 @@
-// tessera-palette: reads palettes, checks pictures against one and previews
-// frames through one. The readers of convert/ hand back a picture's palette;
-// the procedures here read palette files and carry out the two commands.
+// tessera-palette: reads palettes, checks pictures against one, remaps
+// pictures into one and previews frames through one. The readers of convert/
+// hand back a picture's palette; the procedures here read palette files and
+// full-colour pictures and carry out the three commands.
 #ifndef TESSERA_PALETTE_PALETTE_H_
 #define TESSERA_PALETTE_PALETTE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "convert/readers.h"
 
@@ -34,6 +36,44 @@ bool ParseRiffPalette(const std::string& bytes, Palette* palette);
 // says) and Adobe colour tables of 772 bytes.
 void ParseColourTable(const std::string& bytes, uint32_t depth, Palette* palette);
 
+// A picture whose pixels are colours, not indices, or greys: it has no
+// palette its pixels index. `head` is the file's first `got` bytes.
+bool IsFullColour(const uint8_t* head, uint32_t got, Reader reader);
+
+// A full-colour picture decoded: red, green, blue and alpha a pixel, the top
+// row first; alpha is 0 for a transparent pixel, else 255.
+struct Colours {
+  uint32_t width;
+  uint32_t height;
+  std::vector<uint8_t> pixels;
+};
+
+// Reads the full-colour picture `reader` was picked for; throws, saying what
+// the picture is, for one that remap does not read.
+void ReadFullColour(FileHandle input, Reader reader, Colours* colours);
+
+// remap: what the command line asks beyond the files.
+struct RemapOptions {
+  bool nearest;      // a colour the palette lacks takes its nearest entry
+  int32_t clear_to;  // the index of transparent pixels, or -1
+};
+
+// remap: the picture's pixels as the palette's indices, the top row first,
+// into `indices`. 0 when every pixel has one; 1, having said why on standard
+// output, when colours are missing or transparent pixels have no index. A
+// picture that can't be read throws.
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Colours* indices);
+
+// remap: whether OUT names a bitmap or PNG, the outputs remap writes.
+bool IsRemapOutput(const std::string& name);
+
+// remap: writes the indices as an 8-bit bitmap or an indexed PNG (by the
+// name's extension) whose colours are the palette's.
+void WriteRemapped(const char* out_name, const Colours& indices, const Palette& palette);
+
+// Writes all of `size` bytes, or stops.
+void WriteBytes(FileHandle output, const void* bytes, uint32_t size);
+
 // check: one line a picture on standard output, up to 8 more for the indices
 // that differ. 0 when it matches the palette, 1 when it differs; a picture
 // that can't be read throws.
@@ -49,6 +89,10 @@ struct PackedFrame {
   uint32_t packed_size;
 };
 PackedFrame ReadFrame(const char* frame_name);
+
+// Compresses `raw`, rows each after its filter byte, into a PackedFrame.
+PackedFrame PackRows(const uint8_t* raw, uint64_t raw_size, uint32_t width, uint32_t height, uint32_t largest,
+                     int level);
 
 // preview: writes the frame as an indexed PNG whose palette is `palette`.
 void WritePreview(const char* png_name, const PackedFrame& frame, const Palette& palette);

@@ -26,12 +26,6 @@ void StoreBig32(uint8_t* bytes, uint32_t value) {
   bytes[2] = static_cast<uint8_t>(value >> 8), bytes[3] = static_cast<uint8_t>(value);
 }
 
-void Write(FileHandle output, const void* bytes, uint32_t size) {
-  uint32_t done;
-  if (uint32_t error = FileWrite(output, bytes, size, &done)) StopWithCode(error);
-  if (done != size) StopWithCode(kShortWrite);
-}
-
 // One chunk: length, type, data and the CRC-32 of type and data.
 void WriteChunk(FileHandle output, const char* type, const uint8_t* data, uint32_t size) {
   uint8_t head[8];
@@ -39,12 +33,18 @@ void WriteChunk(FileHandle output, const char* type, const uint8_t* data, uint32
   std::memcpy(head + 4, type, 4);
   uint8_t crc[4];
   StoreBig32(crc, static_cast<uint32_t>(crc32(crc32(0, head + 4, 4), size > 0 ? data : head, size)));
-  Write(output, head, sizeof head);
-  if (size > 0) Write(output, data, size);
-  Write(output, crc, sizeof crc);
+  WriteBytes(output, head, sizeof head);
+  if (size > 0) WriteBytes(output, data, size);
+  WriteBytes(output, crc, sizeof crc);
 }
 
 }  // namespace
+
+void WriteBytes(FileHandle output, const void* bytes, uint32_t size) {
+  uint32_t done;
+  if (uint32_t error = FileWrite(output, bytes, size, &done)) StopWithCode(error);
+  if (done != size) StopWithCode(kShortWrite);
+}
 
 PackedFrame ReadFrame(const char* frame_name) {
   FileHandle input;
@@ -80,13 +80,19 @@ PackedFrame ReadFrame(const char* frame_name) {
     for (uint32_t x = 1; x <= width; ++x) largest = std::max<uint32_t>(largest, line[x]);
   }
   if (uint32_t error = FileClose(input)) StopWithCode(error);
+  const PackedFrame frame = PackRows(raw, raw_size, width, height, largest, Z_BEST_COMPRESSION);
+  ReleaseBlock(raw);
+  return frame;
+}
+
+PackedFrame PackRows(const uint8_t* raw, uint64_t raw_size, uint32_t width, uint32_t height, uint32_t largest,
+                     int level) {
+  const uLong bound = compressBound(static_cast<uLong>(raw_size));
+  if (raw_size >= kBlockLimit || bound >= kBlockLimit) StopWithCode(kOutOfMemory);
   uint8_t* packed = static_cast<uint8_t*>(AllocateBlock(bound));
   if (packed == nullptr) StopWithCode(kOutOfMemory);
   uLongf packed_size = bound;
-  if (compress2(packed, &packed_size, raw, static_cast<uLong>(raw_size), Z_BEST_COMPRESSION) != Z_OK) {
-    StopWithCode(kOutOfMemory);
-  }
-  ReleaseBlock(raw);
+  if (compress2(packed, &packed_size, raw, static_cast<uLong>(raw_size), level) != Z_OK) StopWithCode(kOutOfMemory);
   return {width, height, largest, packed, static_cast<uint32_t>(packed_size)};
 }
 
@@ -104,7 +110,7 @@ void WritePreview(const char* png_name, const PackedFrame& frame, const Palette&
   FileHandle output;
   if (uint32_t error = FileCheckReplaceable(png_name)) StopWithCode(error);
   if (uint32_t error = FileCreateTemporary(png_name, &output)) StopWithCode(error);
-  Write(output, "\x89PNG\r\n\x1A\n", 8);
+  WriteBytes(output, "\x89PNG\r\n\x1A\n", 8);
   WriteChunk(output, "IHDR", ihdr, sizeof ihdr);
   WriteChunk(output, "PLTE", &plte[0][0], entries * 3);
   WriteChunk(output, "IDAT", frame.packed, frame.packed_size);

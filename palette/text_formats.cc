@@ -91,7 +91,7 @@ void ParseGimp(const std::string& text, size_t at, Palette* palette) {
 }  // namespace
 
 bool ParseTextPalette(const std::string& text, Palette* palette) {
-  *palette = {0, 0, 8, {}};
+  *palette = {0, 0, 8, {}, {}};
   size_t at = 0;
   std::string line;
   NextLine(text, &at, &line);

@@ -1,0 +1,278 @@
+// remap: a picture's pixels as the palette's indices. Each pixel's colour
+// becomes an index:
+//   - a palette picture's own index, when the palette shows its colour there,
+//     so a picture already in order keeps every index;
+//   - else the lowest index of the palette with exactly that colour, compared
+//     at the lower precision of the two (6 bits against a 6-bit palette);
+//   - else, with --nearest, the index of the least squared distance in red,
+//     green and blue (the lowest on a tie); without it the colour is missing
+//     and nothing is written.
+// Transparent pixels take the index --transparent gives; without it they
+// leave the picture unwritten too. A full-colour picture's result is kept per
+// distinct colour, so a photograph costs a search per colour, not per pixel.
+//
+// The output, written under a temporary name and moved onto its own: an
+// 8-bit bitmap (40-byte header, the palette as its colour table, rows bottom
+// first) or an indexed PNG, by the name's extension.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frontend/stop.h"
+#include "palette/palette.h"
+#include "platform/platform.h"
+
+namespace {
+
+// A colour the palette lacks, and the first pixel that has it.
+struct Missing {
+  uint32_t colour, x, y;
+};
+
+// What a remap found, across the picture.
+struct Findings {
+  uint64_t moved;     // pixels given their nearest colour
+  uint32_t farthest;  // the largest squared distance among them
+  uint64_t missing_count;
+  Missing missing[8];
+  uint64_t clear;  // transparent pixels
+};
+
+// A result for a colour: the index, and whether it was the nearest rather
+// than the same colour, or none at all.
+constexpr uint32_t kMoved = 1 << 8, kNone = 1 << 9;
+
+uint32_t Pack(const uint8_t* c) { return uint32_t{c[0]} << 16 | c[1] << 8 | c[2]; }
+
+// The result for colour `rgb`, stored at `bits` bits a channel.
+uint32_t Find(const Palette& palette, uint32_t rgb, uint32_t bits, bool nearest, uint32_t* distance) {
+  const uint32_t shift = 8 - std::min(bits, palette.bits);
+  const int r = rgb >> 16, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+  uint32_t best = kNone, least = UINT32_MAX;
+  for (uint32_t index = palette.first; index < palette.count; ++index) {
+    const uint8_t* c = palette.colours[index];
+    if (c[0] >> shift == r >> shift && c[1] >> shift == g >> shift && c[2] >> shift == b >> shift) return index;
+    const uint32_t d =
+        static_cast<uint32_t>((c[0] - r) * (c[0] - r) + (c[1] - g) * (c[1] - g) + (c[2] - b) * (c[2] - b));
+    if (d < least) least = d, best = index;
+  }
+  if (!nearest || best == kNone) return kNone;
+  *distance = least;
+  return best | kMoved;
+}
+
+// Counts a pixel whose colour has result `found`; the index it gets, or 0.
+uint8_t Tally(uint32_t found, uint32_t distance, uint32_t rgb, uint32_t x, uint32_t y, bool first, Findings* findings) {
+  if (found & kNone) {
+    if (first && findings->missing_count < 8) findings->missing[findings->missing_count] = {rgb, x, y};
+    if (first) ++findings->missing_count;
+    return 0;
+  }
+  if (found & kMoved) {
+    ++findings->moved;
+    if (first) findings->farthest = std::max(findings->farthest, distance);
+  }
+  return static_cast<uint8_t>(found);
+}
+
+// A palette picture: a result per index, the picture's own index first.
+void RemapIndices(const Picture& picture, const Palette& own, const Palette& palette, const RemapOptions& options,
+                  Findings* findings, Colours* indices) {
+  uint32_t found[256], distance[256] = {};
+  bool seen[256] = {};
+  for (uint32_t index = 0; index < 256; ++index) {
+    const uint8_t* c = own.colours[index];
+    const bool defined = index >= own.first && index < own.count;
+    const uint32_t shift = 8 - std::min(own.bits, palette.bits);
+    if (defined && index >= palette.first && index < palette.count &&
+        std::equal(c, c + 3, palette.colours[index],
+                   [shift](uint8_t a, uint8_t b) { return a >> shift == b >> shift; })) {
+      found[index] = index;
+    } else {
+      found[index] = defined ? Find(palette, Pack(c), own.bits, options.nearest, &distance[index]) : kNone;
+    }
+  }
+  for (uint32_t y = 0; y < picture.height; ++y) {
+    const uint32_t row = picture.top_down ? y : picture.height - 1 - y;
+    const uint8_t* pixels = picture.rows + uint64_t{row} * picture.stride;
+    uint8_t* out = &indices->pixels[uint64_t{y} * picture.width];
+    for (uint32_t x = 0; x < picture.width; ++x) {
+      const uint8_t index = pixels[x];
+      if (own.clear[index]) {
+        ++findings->clear;
+        out[x] = static_cast<uint8_t>(options.clear_to);
+        continue;
+      }
+      // A colour the picture holds at two indices is one colour missing.
+      bool first = !seen[index];
+      for (uint32_t other = 0; first && found[index] & kNone && other < 256; ++other) {
+        if (seen[other] && found[other] & kNone && std::memcmp(own.colours[other], own.colours[index], 3) == 0) {
+          first = false;
+        }
+      }
+      seen[index] = true;
+      out[x] = Tally(found[index], distance[index], Pack(own.colours[index]), x, y, first, findings);
+    }
+  }
+}
+
+// A full-colour picture: a result per distinct colour, kept in a table of
+// open addressing twice the size of the picture's pixels, at most.
+void RemapColours(const Colours& colours, const Palette& palette, const RemapOptions& options, Findings* findings,
+                  Colours* indices) {
+  const uint64_t pixels = uint64_t{colours.width} * colours.height;
+  uint32_t bits = 10;
+  while (bits < 25 && (uint64_t{1} << bits) < 2 * pixels) ++bits;
+  std::vector<uint32_t> keys(size_t{1} << bits), results(size_t{1} << bits), distances(size_t{1} << bits);
+  const uint32_t mask = (1u << bits) - 1;
+  for (uint32_t y = 0; y < colours.height; ++y) {
+    const uint8_t* pixel = &colours.pixels[uint64_t{y} * colours.width * 4];
+    uint8_t* out = &indices->pixels[uint64_t{y} * colours.width];
+    for (uint32_t x = 0; x < colours.width; ++x, pixel += 4) {
+      if (pixel[3] == 0) {
+        ++findings->clear;
+        out[x] = static_cast<uint8_t>(options.clear_to);
+        continue;
+      }
+      const uint32_t rgb = Pack(pixel), key = rgb | 1u << 24;
+      uint32_t slot = (rgb * 2654435761u) >> (32 - bits);
+      while (keys[slot] != 0 && keys[slot] != key) slot = (slot + 1) & mask;
+      const bool first = keys[slot] == 0;
+      if (first) {
+        keys[slot] = key;
+        results[slot] = Find(palette, rgb, 8, options.nearest, &distances[slot]);
+      }
+      out[x] = Tally(results[slot], distances[slot], rgb, x, y, first, findings);
+    }
+  }
+}
+
+void StoreLittle16(uint8_t* bytes, uint32_t value) {
+  bytes[0] = static_cast<uint8_t>(value), bytes[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void StoreLittle32(uint8_t* bytes, uint32_t value) {
+  StoreLittle16(bytes, value);
+  StoreLittle16(bytes + 2, value >> 16);
+}
+
+bool EndsWith(const std::string& name, const char* end) {
+  std::string tail = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return tail == end;
+}
+
+}  // namespace
+
+bool IsRemapOutput(const std::string& name) { return EndsWith(name, ".bmp") || EndsWith(name, ".png"); }
+
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Colours* indices) {
+  FileHandle input;
+  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
+  uint8_t head[128];
+  uint32_t got;
+  if (uint32_t error = FileRead(input, head, sizeof head, &got)) StopWithCode(error);
+  const uint32_t start_size = std::min(got, kStartSize);
+  const Reader reader = PickReader(head, start_size);
+  Findings findings = {};
+  if (IsFullColour(head, got, reader)) {
+    Colours colours;
+    ReadFullColour(input, reader, &colours);
+    if (uint32_t error = FileClose(input)) StopWithCode(error);
+    if (colours.pixels.empty()) ThrowProblem("an empty picture, which has nothing to remap");
+    *indices = {colours.width, colours.height, std::vector<uint8_t>(colours.pixels.size() / 4)};
+    RemapColours(colours, palette, options, &findings, indices);
+  } else {
+    if (uint32_t error = FileSeek(input, static_cast<int32_t>(start_size))) StopWithCode(error);
+    Palette own;
+    const Picture picture = reader(input, head, start_size, &own);
+    if (own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");
+    if (picture.rows == nullptr || picture.width == 0 || picture.height == 0) {
+      ThrowProblem("an empty picture, which has nothing to remap");
+    }
+    *indices = {picture.width, picture.height, std::vector<uint8_t>(uint64_t{picture.width} * picture.height)};
+    RemapIndices(picture, own, palette, options, &findings, indices);
+    ReleaseBlock(picture.block);
+    if (uint32_t error = FileClose(input)) StopWithCode(error);
+  }
+
+  int status = 0;
+  if (findings.missing_count > 0) {
+    std::printf("%s: %llu %s the palette lacks\n", name, static_cast<unsigned long long>(findings.missing_count),
+                findings.missing_count == 1 ? "colour" : "colours");
+    for (uint64_t k = 0; k < std::min<uint64_t>(findings.missing_count, 8); ++k) {
+      const Missing& m = findings.missing[k];
+      std::printf("  (%u, %u, %u) at x %u, y %u\n", m.colour >> 16, m.colour >> 8 & 0xFF, m.colour & 0xFF, m.x, m.y);
+    }
+    status = 1;
+  }
+  if (findings.clear > 0 && options.clear_to < 0) {
+    std::printf("%s: %llu transparent %s; --transparent N gives them index N\n", name,
+                static_cast<unsigned long long>(findings.clear), findings.clear == 1 ? "pixel" : "pixels");
+    status = 1;
+  }
+  if (status == 0 && options.nearest) {
+    std::printf("%s: %llu %s moved to the nearest colour, the farthest by %.1f\n", name,
+                static_cast<unsigned long long>(findings.moved), findings.moved == 1 ? "pixel" : "pixels",
+                std::sqrt(static_cast<double>(findings.farthest)));
+  }
+  return status;
+}
+
+void WriteRemapped(const char* out_name, const Colours& indices, const Palette& palette) {
+  const uint32_t width = indices.width, height = indices.height;
+  uint32_t largest = 0;
+  for (uint8_t index : indices.pixels) largest = std::max<uint32_t>(largest, index);
+  if (EndsWith(out_name, ".png")) {
+    std::vector<uint8_t> raw((uint64_t{width} + 1) * height);
+    for (uint32_t y = 0; y < height; ++y) {
+      std::memcpy(&raw[uint64_t{y} * (width + 1) + 1], &indices.pixels[uint64_t{y} * width], width);
+    }
+    WritePreview(out_name, PackRows(raw.data(), raw.size(), width, height, largest, Z_DEFAULT_COMPRESSION), palette);
+    return;
+  }
+  const uint32_t entries = std::max(palette.count, largest + 1);
+  const uint32_t stride = (width + 3) / 4 * 4, offset = 14 + 40 + entries * 4;
+  const uint64_t file_size = offset + uint64_t{stride} * height;
+  if (file_size > UINT32_MAX) ThrowProblem("too large for a bitmap");
+  std::vector<uint8_t> head(offset);
+  head[0] = 'B', head[1] = 'M';
+  StoreLittle32(&head[2], static_cast<uint32_t>(file_size));
+  StoreLittle32(&head[10], offset);
+  StoreLittle32(&head[14], 40);
+  StoreLittle32(&head[18], width);
+  StoreLittle32(&head[22], height);
+  StoreLittle16(&head[26], 1);                // planes
+  StoreLittle16(&head[28], 8);                // bits per pixel
+  StoreLittle32(&head[34], stride * height);  // the pixel data's size
+  StoreLittle32(&head[38], 2835);             // 72 dots an inch
+  StoreLittle32(&head[42], 2835);
+  StoreLittle32(&head[46], entries);  // colours used
+  for (uint32_t index = palette.first; index < palette.count; ++index) {
+    const uint8_t* c = palette.colours[index];
+    uint8_t* entry = &head[54 + index * 4];
+    entry[0] = c[2], entry[1] = c[1], entry[2] = c[0];
+  }
+  // The rows, bottom first, a block of them at a time.
+  std::vector<uint8_t> block;
+  FileHandle output;
+  if (uint32_t error = FileCheckReplaceable(out_name)) StopWithCode(error);
+  if (uint32_t error = FileCreateTemporary(out_name, &output)) StopWithCode(error);
+  WriteBytes(output, head.data(), offset);
+  for (uint32_t y = height; y-- > 0;) {
+    block.insert(block.end(), &indices.pixels[uint64_t{y} * width], &indices.pixels[uint64_t{y} * width] + width);
+    block.resize(block.size() + stride - width);
+    if (block.size() >= (1 << 20) || y == 0) {
+      WriteBytes(output, block.data(), static_cast<uint32_t>(block.size()));
+      block.clear();
+    }
+  }
+  if (uint32_t error = FileClose(output)) StopWithCode(error);
+  if (uint32_t error = FileReplaceWithTemporary(out_name)) StopWithCode(error);
+}
