@@ -1,0 +1,254 @@
+"""tessera-palette remap: one table of pictures, palettes and options with
+the indices written; then Pillow's exact mapping, a brute-force nearest
+search, and remap followed by check, tessera and preview over the corpus."""
+
+import struct
+import subprocess
+import sys
+import zlib
+
+from harness import Case, make_bitmap, make_png, png_chunk, png_predict, target
+from test_palette import COLOURS, ROWS, SWAPPED, VGA, corpus_pictures, jasc, lines, picture, pillow, rgb, \
+    run_palette, scaled
+
+SPREAD = [(k * 25, 255 - k * 25, k * 97 % 256) for k in range(10)]  # apart at 5 bits too
+FIVE = scaled([tuple(v >> 3 for v in c) for c in SPREAD], 5)
+SIX_GREEN = [(r, g >> 2 << 2 | g >> 6, b) for r, g, b in FIVE]  # 5, 6 and 5 bits
+
+
+def pixels(colours, rows=ROWS, alpha=255):
+    return [[(*colours[k], alpha) for k in row] for row in rows]
+
+
+def bmp(image, bits=24, masks=None, info_size=40):
+    """A full-colour bitmap; `masks` (red, green, blue, alpha) as bit fields."""
+    width, height = len(image[0]), len(image)
+    fields = masks or ((0x7C00, 0x3E0, 0x1F, 0) if bits == 16 else (0xFF0000, 0xFF00, 0xFF, 0xFF000000 * (bits == 32)))
+
+    def value(pixel):
+        return sum((v >> 8 - bin(m).count("1")) << (m & -m).bit_length() - 1 for v, m in zip(pixel, fields) if m)
+    stride = (width * bits + 31) // 32 * 4
+    data = b"".join(b"".join(value(p).to_bytes(bits // 8, "little") for p in row).ljust(stride, b"\0")
+                    for row in image[::-1])
+    info = struct.pack("<IiiHHIIiiII", info_size, width, height, 1, bits, 3 if masks else 0, len(data), 0, 0, 0, 0)
+    info += struct.pack("<IIII", *masks) if masks else b""
+    info = info.ljust(info_size if info_size > 40 else len(info), b"\0")
+    return struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(data), 0, 0, 14 + len(info)) + info + data
+
+
+def png(image, colour=2, depth=8, trns=None):
+    """A full-colour PNG, each row filtered by the next of the five filters."""
+    take = {0: (0,), 2: (0, 1, 2), 4: (0, 3), 6: (0, 1, 2, 3)}[colour]
+    step, raw, prior = len(take) * depth // 8, b"", None
+    for y, row in enumerate(image):
+        line = b"".join(bytes([p[k], 0x5A][:depth // 8]) for p in row for k in take)
+        prior, kind = prior or bytes(len(line)), y % 5
+        raw += bytes([kind]) + bytes((v - png_predict(kind, line[i - step] if i >= step else 0, prior[i],
+                                                       prior[i - step] if i >= step else 0)) & 0xFF
+                                     for i, v in enumerate(line))
+        prior = line
+    head = png_chunk(b"IHDR", struct.pack(">IIBBBBB", len(image[0]), len(image), depth, colour, 0, 0, 0))
+    return make_png(0, 0, head=head, before=(trns,) if trns else (), stream=zlib.compress(raw))
+
+
+def tga(image, depth=24, rle=False):
+    stored = [bytes([p[2], p[1], p[0], p[3]][:depth // 8]) for row in image[::-1] for p in row]
+    data = b"".join(b"\x80" + p for p in stored) if rle else b"".join(stored)
+    return struct.pack("<BBBHHBHHHHBB", 0, 0, 10 if rle else 2, 0, 0, 0, 0, 0, len(image[0]), len(image), depth,
+                       0) + data
+
+
+GREYS = [(k * 25, k * 25, k * 25) for k in range(10)]
+HOLE = pixels(COLOURS)
+HOLE[1][2] = (*COLOURS[7], 0)  # transparent
+SHIFTED = pixels([(r, g, b + 1) for r, g, b in SPREAD])
+DUPLICATE = COLOURS[:9] + [COLOURS[2]] + COLOURS[10:]
+SWAP_BACK = [bytes(4 if k == 3 else 3 if k == 4 else k for k in row) for row in ROWS]
+GIF_CLEAR = picture("gif", COLOURS)[:13 + 768] + b"\x21\xF9\x04\x01\0\0\x05\0" + picture("gif", COLOURS)[13 + 768:]
+# (name, palette file, options, picture, OUT, status, standard output or error, indices written)
+REMAP = [
+    *((f"{kind} in order", COLOURS, [], picture(kind, COLOURS), "out.png", 0, "", ROWS)
+      for kind in ("bmp", "png", "gif", "tga", "pcx")),
+    ("bitmap in order, byte for byte", rgb(COLOURS), [], picture("bmp", COLOURS), "out.bmp", 0, "", "same"),
+    ("palette shuffled", COLOURS, [], picture("tga", SWAPPED), "out.bmp", 0, "", SWAP_BACK),
+    ("index the palette repeats keeps it", DUPLICATE, [], picture("png", DUPLICATE), "o.bmp", 0, "", ROWS),
+    ("repeated colour takes its lowest index", COLOURS, [], picture("gif", DUPLICATE), "o.png", 0, "",
+     [bytes(2 if k == 9 else k for k in row) for row in ROWS]),
+    ("full colour, repeated entry", DUPLICATE, [], png(pixels(DUPLICATE)), "o.bmp", 0, "",
+     [bytes(2 if k == 9 else k for k in row) for row in ROWS]),
+    ("6-bit palette", rgb(VGA), [], bmp(pixels([(r << 2 | 3, g << 2, b << 2 | 1) for r, g, b in VGA])), "o.png", 0,
+     "", ROWS),
+    ("24-bit bitmap", SPREAD, [], bmp(pixels(SPREAD)), "o.bmp", 0, "", ROWS),
+    ("32-bit bitmap, its fourth byte no alpha", COLOURS, [], bmp(HOLE, 32), "o.bmp", 0, "", ROWS),
+    ("16-bit bitmap", FIVE, [], bmp(pixels(FIVE), 16), "o.bmp", 0, "", ROWS),
+    ("16-bit bit fields 5-6-5", SIX_GREEN, [], bmp(pixels(SIX_GREEN), 16, (0xF800, 0x7E0, 0x1F, 0)), "o.bmp",
+     0, "", ROWS),
+    ("32-bit bit fields, 124-byte header", SPREAD, [],
+     bmp(pixels(SPREAD), 32, (0xFF00, 0xFF0000, 0xFF000000, 0xFF), 124), "o.png", 0, "", ROWS),
+    *((f"PNG colour type {colour}, {depth} bits", GREYS if colour in (0, 4) else SPREAD, [],
+       png(pixels(GREYS if colour in (0, 4) else SPREAD), colour, depth), "o.png", 0, "", ROWS)
+      for colour in (0, 2, 4, 6) for depth in (8, 16)),
+    *((f"TGA {depth} bits{', RLE' * rle}", SPREAD, [], tga(pixels(SPREAD), depth, rle), "o.bmp", 0, "", ROWS)
+      for depth in (24, 32) for rle in (False, True)),
+    ("transparent pixel", COLOURS, [], png(HOLE, 6), "o.bmp", 1,
+     lines("pic: 1 transparent pixel; --transparent N gives them index N"), None),
+    ("transparent pixel, --transparent", COLOURS, ["--transparent", "200"], png(HOLE, 6), "o.bmp", 0, "",
+     [ROWS[0], bytes([5, 6, 200, 8, 9]), ROWS[2]]),
+    ("32-bit bitmap with an alpha mask", COLOURS, ["--transparent", "0"],
+     bmp(HOLE, 32, (0xFF0000, 0xFF00, 0xFF, 0xFF000000), 56), "o.bmp", 0, "",
+     [ROWS[0], bytes([5, 6, 0, 8, 9]), ROWS[2]]),
+    ("TGA, alpha 0 in every pixel", COLOURS, [], tga(pixels(COLOURS, alpha=0), 32), "o.bmp", 0, "", ROWS),
+    ("GIF transparent index", COLOURS, ["--transparent", "255"], GIF_CLEAR, "o.png", 0, "",
+     [bytes(255 if k == 5 else k for k in row) for row in ROWS]),
+    ("indexed PNG tRNS", COLOURS, ["--transparent", "9"],
+     make_png(5, 3, ROWS, before=(png_chunk(b"PLTE", rgb(COLOURS)), png_chunk(b"tRNS", b"\0"))), "o.png", 0, "",
+     [bytes([9, 1, 2, 3, 4]), ROWS[1], ROWS[2]]),
+    ("colours missing", SPREAD[:8], [], png(SHIFTED), "o.png", 1, lines(
+        "pic: 10 colours the palette lacks", *(f"  {(r, g, b + 1)} at x {k % 5}, y {k // 5}"
+                                               for k, (r, g, b) in enumerate(SPREAD[:8]))), None),
+    ("colours missing, --nearest", SPREAD, ["--nearest"], png(SHIFTED), "o.bmp", 0,
+     lines("pic: 15 pixels moved to the nearest colour, the farthest by 1.0"), ROWS),
+    ("a tie goes to the lower index", [(0, 0, 0), (10, 0, 0), (0, 10, 0)], ["--nearest"],
+     tga([[(5, 5, 0, 255), (0, 9, 0, 255)]]), "o.png", 0,
+     lines("pic: 2 pixels moved to the nearest colour, the farthest by 7.1"), [bytes([0, 2])]),
+    ("OUT neither .bmp nor .png", COLOURS, [], picture("bmp", COLOURS), "o.gif", 2,
+     "tessera-palette: remap writes a .bmp or a .png, not o.gif", None),
+    ("--transparent 256", COLOURS, ["--transparent", "256"], b"", "o.bmp", 2,
+     "tessera-palette: --transparent takes an index of 0 to 255", None),
+    ("--nearest with check", COLOURS, ["--nearest"], b"", None, 2,
+     "tessera-palette: --nearest and --transparent apply to remap only", None),
+    ("48-bit bitmap", COLOURS, [], make_bitmap(5, 3, bits=48), "o.bmp", 2,
+     "pic: a 48-bit bitmap of compression 0, which remap does not read", None),
+    ("interlaced PNG", COLOURS, [], make_png(0, 0, head=png_chunk(b"IHDR", struct.pack(">IIBBBBB", 5, 3, 8, 2, 0, 0,
+                                                                                       1)), before=(), stream=b""),
+     "o.bmp", 2, "pic: an interlaced PNG of colour type 2 at 8 bits, which remap does not read",
+     None),
+    ("greyscale PNG of 4 bits", COLOURS, [], make_png(5, 3, ROWS, depth=4, head=png_chunk(
+        b"IHDR", struct.pack(">IIBBBBB", 5, 3, 4, 0, 0, 0, 0))), "o.bmp", 2,
+     "pic: a PNG of colour type 0 at 4 bits, which remap does not read", None),
+    ("16-bit TGA", COLOURS, [], tga(pixels(SPREAD))[:16] + b"\x10" + tga(pixels(SPREAD))[17:], "o.bmp", 2,
+     "pic: a TGA of type 2 at 16 bits, which remap does not read", None),
+    ("cut short", SPREAD, [], tga(pixels(SPREAD))[:-1], "o.bmp", 2, "pic: damaged or cut short", None),
+    ("no picture", SPREAD, [], None, "o.bmp", 2, "pic: no such file", None),
+]
+
+
+def read_indexed(data):
+    """The palette and rows of indices of the bitmap or PNG remap writes."""
+    if data[:2] == b"BM":
+        offset, _, width, height = struct.unpack_from("<IIii", data, 10)
+        count, stride = struct.unpack_from("<I", data, 46)[0], (width + 3) // 4 * 4
+        colours = [tuple(data[54 + 4 * k:57 + 4 * k][::-1]) for k in range(count)]
+        return colours, [data[offset + y * stride:offset + y * stride + width] for y in range(height)][::-1]
+    width, height = struct.unpack_from(">II", data, 16)
+    plte = data.index(b"PLTE")
+    count = struct.unpack_from(">I", data, plte - 4)[0] // 3
+    raw = zlib.decompress(data[data.index(b"IDAT") + 4:data.index(b"IEND") - 8])
+    return [tuple(data[plte + 4 + 3 * k:plte + 7 + 3 * k]) for k in range(count)], [
+        raw[y * (width + 1) + 1:(y + 1) * (width + 1)] for y in range(height)]
+
+
+class Remap(Case):
+    def setUp(self):
+        if not target.palette_program:
+            self.skipTest("end_to_end.py has no --palette-program")
+        super().setUp()
+
+    def test_remap(self):
+        for name, palette, options, data, out, status, said, indices in REMAP:
+            with self.subTest(name):
+                self.fresh()
+                self.put("pal", palette if isinstance(palette, bytes) else jasc(palette))
+                self.put("o.bmp", b"earlier")
+                if data is not None:
+                    self.put("pic", data)
+                command = ["remap", *options, "pal", "pic", out] if out else ["check", *options, "pal", "pic"]
+                found, out_said, err = run_palette(self, *command)
+                self.assertEqual((found, out_said, err.split("\n")[0]), (status, "", said) if status == 2 else
+                                 (status, said, ""))
+                self.assertEqual(self.files() - {"pic"}, {"pal", "o.bmp"} | ({out} if status == 0 else set()))
+                if status != 0:
+                    self.assertEqual(self.read("o.bmp"), b"earlier")
+                elif indices == "same":
+                    self.assertEqual(self.read(out), data)
+                else:
+                    table = palette
+                    if isinstance(palette, bytes):
+                        table = [tuple(palette[k:k + 3]) for k in range(0, len(palette), 3)]
+                        table = scaled(table, 6) if max(palette) < 64 else table
+                    self.assertEqual(read_indexed(self.read(out)), (table, indices))
+
+    def test_exact_agrees_with_pillow_and_nearest_with_a_search(self):
+        """Pictures of a palette of well-separated colours, remapped exactly,
+        as Pillow's quantize() maps them; a photo-like picture with
+        --nearest, as a brute-force search for the least squared distance."""
+        separated = [(r, g, b) for r in range(0, 256, 51) for g in range(0, 256, 51) for b in range(0, 256, 51)] + [
+            (r, g, b) for r in range(25, 255, 51) for g in range(25, 255, 51) for b in range(25, 255, 51)][:40]
+        state = [12345]
+
+        def random(limit):
+            state[0] = (state[0] * 1103515245 + 12345) % 2 ** 31
+            return state[0] % limit
+        flat = [(*separated[random(256)], 255) for _ in range(64 * 48)]
+        photo = [(min(255, x * 4 + random(24)), min(255, y * 5 + random(24)), (x + y) * 2 + random(16), 255)
+                 for y in range(48) for x in range(64)]
+        palette = [(random(256), random(256), random(256)) for _ in range(256)]
+        self.put("separated", jasc(separated))
+        self.put("random", jasc(palette))
+        for kind, data in (("png", png), ("bmp", bmp), ("tga", tga)):
+            self.put(f"flat.{kind}", data([flat[y * 64:(y + 1) * 64] for y in range(48)]))
+            self.assertEqual(run_palette(self, "remap", "separated", f"flat.{kind}", f"flat-{kind}.png"), (0, "", ""))
+        self.put("photo.png", png([photo[y * 64:(y + 1) * 64] for y in range(48)]))
+        status, said, err = run_palette(self, "remap", "--nearest", "random", "photo.png", "photo-out.bmp")
+        distances = [[(p[0] - c[0]) ** 2 + (p[1] - c[1]) ** 2 + (p[2] - c[2]) ** 2 for c in palette] for p in photo]
+        nearest = [d.index(min(d)) for d in distances]
+        moved = sum(min(d) > 0 for d in distances)
+        farthest = max(min(d) for d in distances) ** 0.5
+        self.assertEqual((status, said, err), (0, f"photo.png: {moved} pixels moved to the nearest colour, the "
+                                                  f"farthest by {farthest:.1f}\n", ""))
+        self.assertEqual(b"".join(read_indexed(self.read("photo-out.bmp"))[1]), bytes(nearest))
+        quantized = pillow_quantize(self, rgb(separated), [self.path(f"flat.{kind}") for kind in ("png", "bmp", "tga")])
+        for kind, indices in zip(("png", "bmp", "tga"), quantized):
+            with self.subTest(kind):
+                self.assertEqual(b"".join(read_indexed(self.read(f"flat-{kind}.png"))[1]).hex(), indices)
+
+    def test_remap_then_check_convert_and_preview(self):
+        """Every corpus picture Pillow reads, remapped to its own palette
+        reversed: check finds it in order, and tessera's frame of it, shown
+        through that palette, has the picture's colours."""
+        remapped = {}
+        for k, (path, (_, palette, used, _, colours)) in enumerate(corpus_pictures(self)):
+            table = [tuple(palette[i:i + 3]) for i in range(0, len(palette), 3)]
+            if max(used) >= len(table):
+                continue  # indices past the picture's palette have no colour to remap
+            self.put(f"{k}.pal", jasc(table[::-1]))
+            with self.subTest(path):
+                status, said, err = run_palette(self, "remap", f"{k}.pal", path, f"{k}.bmp")
+                if status == 1:  # transparent: its colour is none the frame could show
+                    self.assertRegex(said, r"^\S+: \d+ transparent pixels?; --transparent N gives them index N\n$")
+                    continue
+                self.assertEqual((status, said, err), (0, "", ""))
+                self.assertEqual(run_palette(self, "check", f"{k}.pal", f"{k}.bmp"), (0, f"{k}.bmp: ok\n", ""))
+                self.assertEqual(self.convert(self.read(f"{k}.bmp"), f"{k}.bmp"), (0, b""))
+                self.assertEqual(run_palette(self, "preview", f"{k}.pal", f"{k}.frm", f"{k}.png"), (0, "", ""))
+                remapped[path] = self.path(f"{k}.png"), colours
+        self.assertGreater(len(remapped), 200)
+        for (path, (_, colours)), read in zip(remapped.items(), pillow(self, [png for png, _ in remapped.values()])):
+            with self.subTest(path, by="Pillow"):
+                self.assertEqual(read[4], colours)
+
+
+QUANTIZE = """import sys, PIL.Image
+palette = PIL.Image.new("P", (1, 1))
+palette.putpalette(bytes.fromhex(sys.argv[1]))
+for path in sys.argv[2:]:
+    print(PIL.Image.open(path).convert("RGB").quantize(palette=palette, dither=PIL.Image.Dither.NONE).tobytes().hex())
+"""
+
+
+def pillow_quantize(case, palette, paths):
+    pillow(case, [])  # skips the case where no Python here has Pillow
+    python = next(p for p in (sys.executable, "/usr/bin/python3") if subprocess.run(
+        [p, "-c", "import PIL"], capture_output=True).returncode == 0)
+    return subprocess.run([python, "-c", QUANTIZE, palette.hex(), *paths], capture_output=True, text=True,
+                          check=True).stdout.split()
