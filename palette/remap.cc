@@ -181,7 +181,9 @@ int RemapPicture(const char* name, const Palette& palette, const RemapOptions& o
   const uint32_t start_size = std::min(got, kStartSize);
   const Reader reader = PickReader(head, start_size);
   Findings findings = {};
-  if (IsFullColour(head, got, reader)) {
+  // tessera takes a file of no other signature as a bitmap; its full colours
+  // are read only from one that says it is.
+  if (IsFullColour(head, got, reader) && (reader != ReadBitmap || (got >= 2 && head[0] == 'B' && head[1] == 'M'))) {
     Colours colours;
     ReadFullColour(input, reader, &colours);
     if (uint32_t error = FileClose(input)) StopWithCode(error);
