@@ -11,8 +11,11 @@ tessera's peak resident memory against what the program may hold (the pixel
 block, and for a compressed picture the stream beside it) plus 2 MiB. The last
 lines compare the same drawn picture compressed with RLE8, saved as an
 indexed PNG, and saved by Pillow as GIF, RLE TGA and PCX, with it
-uncompressed; the very last, tessera-palette's check of the uncompressed one
-against a 256-colour palette with tessera's conversion of it.
+uncompressed; then tessera-palette's check of the uncompressed one against a
+256-colour palette with tessera's conversion of it; the very last, remap of
+the drawn picture saved as a full-colour PNG against tessera's conversion of
+its indexed PNG, and remap --nearest of a 640 × 480 photograph-like picture
+against 256 colours.
 It prints figures and judges nothing: a busy machine gives slower figures,
 not a failure.
 """
@@ -238,6 +241,11 @@ def main():
     if check:
         print(f"tessera-palette check of the drawn picture against a 256-colour palette: {check[0]:.2f} ms, "
               f"{check[0] / check[1]:.2f} times tessera's conversion of it")
+    remap = remap_against_conversion(program, os.path.abspath(args.palette_program), drawn, png, args.runs)
+    if remap:
+        print(f"tessera-palette remap of the drawn picture as a full-colour PNG: {remap[0]:.2f} ms, "
+              f"{remap[0] / remap[1]:.2f} times tessera's conversion of its indexed PNG")
+        print(f"tessera-palette remap --nearest of a 640 × 480 photograph against 256 colours: {remap[2]:.2f} ms")
 
 
 def check_against_conversion(program, palette_program, data, runs):
@@ -257,6 +265,68 @@ def check_against_conversion(program, palette_program, data, runs):
             times["check"].append(wall_time([palette_program, "check", "palette.pal", "pic.bmp"], work, "none"))
             times["tessera"].append(wall_time([program, "C:\\art\\pic.bmp"], work, "pic.frm"))
         return tuple(statistics.median(times[name]) * 1000 for name in ("check", "tessera"))
+    finally:
+        shutil.rmtree(work)
+
+
+def full_colour_png(width, height, pixels):
+    """A PNG of colour type 2 of `pixels` (rows of red, green, blue bytes),
+    each row filtered with Up when it helps."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    raw, prior = bytearray(), bytes(width * 3)
+    for row in pixels:
+        up = bytes((x - p) & 0xFF for x, p in zip(row, prior))
+        raw += b"\2" + up if up.count(0) > row.count(row[0]) else b"\0" + row
+        prior = row
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
+            chunk(b"IEND", b""))
+
+
+def photograph(width, height):
+    """Smooth gradients with grain, as a photograph has them: nearly every
+    pixel a colour of its own neighbourhood, tens of thousands in all."""
+    state, rows = 1, []
+    for y in range(height):
+        row = bytearray()
+        for x in range(width):
+            state = (state * 1103515245 + 12345) % 2 ** 31
+            grain = state >> 16
+            row += bytes([min(255, x * 255 // width + grain % 9), min(255, y * 255 // height + grain // 9 % 9),
+                          min(255, (x + y) * 255 // (width + height) + grain // 81 % 9)])
+        rows.append(bytes(row))
+    return rows
+
+
+def remap_against_conversion(program, palette_program, drawn, indexed, runs):
+    """The median times of remap of the drawn picture as a full-colour PNG, of
+    tessera's conversion of its indexed PNG, and of remap --nearest of a
+    photograph against a 6 x 6 x 6 cube and 40 greys; None without the
+    program."""
+    if not os.path.exists(palette_program):
+        return None
+    palette = bytes(range(256)) * 3  # the indexed PNG's PLTE: entry k is 3k, 3k + 1, 3k + 2
+    cube = bytes(v for r in range(6) for g in range(6) for b in range(6) for v in (r * 51, g * 51, b * 51))
+    greys = bytes(v for k in range(40) for v in (k * 6 + 8,) * 3)
+    work = tempfile.mkdtemp(prefix="tessera-bench-")
+    try:
+        files = {"vantrel.tmp": indexed, "palette.pal": palette, "cube.pal": cube + greys,
+                 "drawn.png": full_colour_png(640, 480, [b"".join(palette[3 * k:3 * k + 3] for k in row)
+                                                          for row in drawn]),
+                 "photo.png": full_colour_png(640, 480, photograph(640, 480))}
+        for name, data in files.items():
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(data)
+        commands = {"remap": [palette_program, "remap", "palette.pal", "drawn.png", "out.bmp"],
+                    "tessera": [program, "C:\\art\\pic.bmp"],
+                    "nearest": [palette_program, "remap", "--nearest", "cube.pal", "photo.png", "photo.bmp"]}
+        outputs = {"remap": "out.bmp", "tessera": "pic.frm", "nearest": "photo.bmp"}
+        times = {name: [] for name in commands}
+        for _ in range(max(20, runs // 4)):
+            for name, command in commands.items():
+                times[name].append(wall_time(command, work, outputs[name]))
+        return tuple(statistics.median(times[name]) * 1000 for name in commands)
     finally:
         shutil.rmtree(work)
 

@@ -111,29 +111,31 @@ void ReadBitmapColours(const std::string& file, Colours* colours) {
 }
 
 // Undoes a row's filter in place, `step` bytes a pixel; `prior` is the row
-// above, unfiltered.
+// above, unfiltered. The first pixel has no left neighbour, and no corner.
 void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size, uint32_t step) {
-  for (uint32_t x = 0; x < size; ++x) {
-    const int left = x >= step ? row[x - step] : 0, above = prior[x], corner = x >= step ? prior[x - step] : 0;
-    switch (filter) {
-      case 1:
-        row[x] = static_cast<uint8_t>(row[x] + left);
-        break;
-      case 2:
-        row[x] = static_cast<uint8_t>(row[x] + above);
-        break;
-      case 3:
-        row[x] = static_cast<uint8_t>(row[x] + (left + above) / 2);
-        break;
-      case 4: {
+  const uint32_t head = std::min(step, size);
+  switch (filter) {
+    case 1:
+      for (uint32_t x = step; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + row[x - step]);
+      break;
+    case 2:
+      for (uint32_t x = 0; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x]);
+      break;
+    case 3:
+      for (uint32_t x = 0; x < head; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x] / 2);
+      for (uint32_t x = step; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + (row[x - step] + prior[x]) / 2);
+      break;
+    case 4:
+      for (uint32_t x = 0; x < head; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x]);
+      for (uint32_t x = step; x < size; ++x) {
+        const int left = row[x - step], above = prior[x], corner = prior[x - step];
         const int guess = left + above - corner;
         const int to_left = std::abs(guess - left), to_above = std::abs(guess - above);
         const int to_corner = std::abs(guess - corner);
         const int chosen = to_left <= to_above && to_left <= to_corner ? left : to_above <= to_corner ? above : corner;
         row[x] = static_cast<uint8_t>(row[x] + chosen);
-        break;
       }
-    }
+      break;
   }
 }
 
@@ -175,20 +177,35 @@ void ReadPngColours(const std::string& file, Colours* colours) {
   const uint32_t step = channels * sample;
   const uint64_t row_size = uint64_t{width} * step;
   Allot(colours, width, height);
-  if ((row_size + 1) * height >= kBlockLimit) StopWithCode(kOutOfMemory);
-  std::vector<uint8_t> rows((row_size + 1) * height);
-  uLongf size = static_cast<uLongf>(rows.size());
-  if (uncompress(rows.data(), &size, data.data(), static_cast<uLong>(data.size())) != Z_OK || size != rows.size()) {
-    StopWithCode(kShortRead);
-  }
-  std::vector<uint8_t> zero(row_size);
+  if (row_size + 1 >= kBlockLimit) StopWithCode(kOutOfMemory);
+  // The rows are inflated one at a time beside the one above; the stream's
+  // checksum is never read, as tessera's own PNG reader leaves it.
+  std::vector<uint8_t> lines(2 * (row_size + 1));
+  uint8_t *row = lines.data(), *prior = row + row_size + 1;
+  z_stream stream = {};
+  if (data.size() < 2) StopWithCode(kShortRead);
+  if (inflateInit2(&stream, -15) != Z_OK) StopWithCode(kOutOfMemory);
+  stream.next_in = data.data() + 2;  // past the zlib header
+  stream.avail_in = static_cast<uInt>(data.size() - 2);
   for (uint32_t y = 0; y < height; ++y) {
-    uint8_t* row = &rows[y * (row_size + 1)];
-    if (row[0] > 4) StopWithCode(kShortRead);
-    Unfilter(row[0], row + 1, y == 0 ? zero.data() : row - row_size, static_cast<uint32_t>(row_size), step);
+    stream.next_out = row;
+    stream.avail_out = static_cast<uInt>(row_size + 1);
+    const int result = inflate(&stream, Z_SYNC_FLUSH);
+    if ((result != Z_OK && result != Z_STREAM_END) || stream.avail_out != 0 || row[0] > 4) {
+      inflateEnd(&stream);
+      StopWithCode(kShortRead);
+    }
+    Unfilter(row[0], row + 1, prior + 1, static_cast<uint32_t>(row_size), step);
     uint8_t* pixel = &colours->pixels[uint64_t{y} * width * 4];
-    for (uint32_t x = 0; x < width; ++x, pixel += 4) {
-      const uint8_t* stored = row + 1 + uint64_t{x} * step;
+    const uint8_t* stored = row + 1;
+    if (sample == 1 && channels >= 3) {  // the commonest: 8-bit colour, with alpha or without
+      for (uint32_t x = 0; x < width; ++x, pixel += 4, stored += step) {
+        pixel[0] = stored[0], pixel[1] = stored[1], pixel[2] = stored[2];
+        pixel[3] = channels == 4 && stored[3] == 0 ? 0 : 255;
+        if (keyed && channels == 3 && stored[0] == key[0] && stored[1] == key[1] && stored[2] == key[2]) pixel[3] = 0;
+      }
+    }
+    for (uint32_t x = 0; x < width && !(sample == 1 && channels >= 3); ++x, pixel += 4, stored += step) {
       uint32_t values[4];
       for (uint32_t k = 0; k < channels; ++k) {
         values[k] = sample == 2 ? stored[2 * k] << 8 | stored[2 * k + 1] : stored[k];
@@ -201,7 +218,9 @@ void ReadPngColours(const std::string& file, Colours* colours) {
         pixel[3] = 0;
       }
     }
+    std::swap(row, prior);
   }
+  inflateEnd(&stream);
 }
 
 void ReadTgaColours(const std::string& file, Colours* colours) {

@@ -122,15 +122,91 @@ void RemapIndices(const Picture& picture, const Palette& own, const Palette& pal
   }
 }
 
+// The palette arranged for a full-colour picture's colours: its colours at
+// its own precision in a table of open addressing, each giving its lowest
+// index; and for the nearest search, the colour cube cut into 8 x 8 x 8
+// cells, each with the entries that can be nearest to a colour inside it
+// (those no farther from the cell than the least of the entries' farthest
+// distances from it), listed when a colour first falls in the cell.
+struct Search {
+  uint32_t shift;
+  uint32_t keys[1024];
+  uint8_t lowest[1024];
+  bool listed[512];
+  std::vector<uint8_t> cells[512];
+};
+
+uint32_t Slot(uint32_t key, uint32_t bits) { return (key * 2654435761u) >> (32 - bits); }
+
+uint32_t Reduced(uint32_t rgb, uint32_t shift) {
+  return (rgb >> 16 >> shift << 16 | (rgb >> 8 & 0xFF) >> shift << 8 | (rgb & 0xFF) >> shift) | 1u << 24;
+}
+
+void Arrange(const Palette& palette, Search* search) {
+  search->shift = 8 - palette.bits;
+  std::memset(search->keys, 0, sizeof search->keys);
+  std::memset(search->listed, 0, sizeof search->listed);
+  for (uint32_t index = palette.first; index < palette.count; ++index) {
+    const uint32_t key = Reduced(Pack(palette.colours[index]), search->shift);
+    uint32_t slot = Slot(key, 10);
+    while (search->keys[slot] != 0 && search->keys[slot] != key) slot = (slot + 1) & 1023;
+    if (search->keys[slot] == 0) search->keys[slot] = key, search->lowest[slot] = static_cast<uint8_t>(index);
+  }
+}
+
+// The entries that can be nearest to a colour of cell `cell`, lowest first.
+void ListCell(const Palette& palette, uint32_t cell, Search* search) {
+  const int low[3] = {static_cast<int>(cell >> 6) * 32, static_cast<int>(cell >> 3 & 7) * 32,
+                      static_cast<int>(cell & 7) * 32};
+  uint32_t nearest[256], farthest[256], least = UINT32_MAX;
+  for (uint32_t index = palette.first; index < palette.count; ++index) {
+    nearest[index] = farthest[index] = 0;
+    for (int k = 0; k < 3; ++k) {
+      const int v = palette.colours[index][k], high = low[k] + 31;
+      const int inside = v < low[k] ? low[k] - v : v > high ? v - high : 0;
+      const int outside = std::max(std::abs(v - low[k]), std::abs(v - high));
+      nearest[index] += static_cast<uint32_t>(inside * inside);
+      farthest[index] += static_cast<uint32_t>(outside * outside);
+    }
+    least = std::min(least, farthest[index]);
+  }
+  for (uint32_t index = palette.first; index < palette.count; ++index) {
+    if (nearest[index] <= least) search->cells[cell].push_back(static_cast<uint8_t>(index));
+  }
+  search->listed[cell] = true;
+}
+
+// The result for an 8-bit colour, its squared distance above bit 10.
+uint32_t Look(const Palette& palette, uint32_t rgb, bool nearest, Search* search) {
+  const uint32_t key = Reduced(rgb, search->shift);
+  for (uint32_t slot = Slot(key, 10); search->keys[slot] != 0; slot = (slot + 1) & 1023) {
+    if (search->keys[slot] == key) return search->lowest[slot];
+  }
+  if (!nearest || palette.count <= palette.first) return kNone;
+  const int r = rgb >> 16, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+  const uint32_t cell = (rgb >> 21) << 6 | (rgb >> 13 & 7) << 3 | (rgb >> 5 & 7);
+  if (!search->listed[cell]) ListCell(palette, cell, search);
+  uint32_t best = UINT32_MAX, best_index = 0;
+  for (uint8_t index : search->cells[cell]) {
+    const uint8_t* c = palette.colours[index];
+    const uint32_t d =
+        static_cast<uint32_t>((c[0] - r) * (c[0] - r) + (c[1] - g) * (c[1] - g) + (c[2] - b) * (c[2] - b));
+    if (d < best) best = d, best_index = index;
+  }
+  return best_index | kMoved | best << 10;
+}
+
 // A full-colour picture: a result per distinct colour, kept in a table of
-// open addressing twice the size of the picture's pixels, at most.
+// open addressing that doubles when half full; a run of one colour is looked
+// up once.
 void RemapColours(const Colours& colours, const Palette& palette, const RemapOptions& options, Findings* findings,
                   Colours* indices) {
-  const uint64_t pixels = uint64_t{colours.width} * colours.height;
-  uint32_t bits = 10;
-  while (bits < 25 && (uint64_t{1} << bits) < 2 * pixels) ++bits;
-  std::vector<uint32_t> keys(size_t{1} << bits), results(size_t{1} << bits), distances(size_t{1} << bits);
-  const uint32_t mask = (1u << bits) - 1;
+  Search search;
+  Arrange(palette, &search);
+  uint32_t bits = 12, used = 0;
+  std::vector<uint64_t> table(size_t{1} << bits);  // key << 32 | result; key 0 is an empty slot
+  uint64_t last = 0;
+  uint32_t last_pixel = 0;  // the opaque pixel last looked up, as its four bytes; none yet
   for (uint32_t y = 0; y < colours.height; ++y) {
     const uint8_t* pixel = &colours.pixels[uint64_t{y} * colours.width * 4];
     uint8_t* out = &indices->pixels[uint64_t{y} * colours.width];
@@ -140,15 +216,39 @@ void RemapColours(const Colours& colours, const Palette& palette, const RemapOpt
         out[x] = static_cast<uint8_t>(options.clear_to);
         continue;
       }
-      const uint32_t rgb = Pack(pixel), key = rgb | 1u << 24;
-      uint32_t slot = (rgb * 2654435761u) >> (32 - bits);
-      while (keys[slot] != 0 && keys[slot] != key) slot = (slot + 1) & mask;
-      const bool first = keys[slot] == 0;
-      if (first) {
-        keys[slot] = key;
-        results[slot] = Find(palette, rgb, 8, options.nearest, &distances[slot]);
+      uint32_t word;
+      std::memcpy(&word, pixel, 4);
+      if (word == last_pixel && !(last & kNone)) {  // a run goes on: the same index, and moved again if it was
+        out[x] = static_cast<uint8_t>(last);
+        findings->moved += (last & kMoved) != 0;
+        continue;
       }
-      out[x] = Tally(results[slot], distances[slot], rgb, x, y, first, findings);
+      const uint32_t rgb = Pack(pixel), key = rgb | 1u << 24;
+      bool first = false;
+      uint32_t slot = Slot(key, bits);
+      while (table[slot] != 0 && table[slot] >> 32 != key) slot = (slot + 1) & ((1u << bits) - 1);
+      if (table[slot] == 0) {
+        first = true;
+        table[slot] = uint64_t{key} << 32 | Look(palette, rgb, options.nearest, &search);
+        const uint64_t entry = table[slot];
+        if (++used * 2 > table.size()) {  // twice the size, every entry in its new slot
+          std::vector<uint64_t> grown(table.size() * 2);
+          ++bits;
+          for (uint64_t kept : table) {
+            if (kept == 0) continue;
+            uint32_t at = Slot(static_cast<uint32_t>(kept >> 32), bits);
+            while (grown[at] != 0) at = (at + 1) & ((1u << bits) - 1);
+            grown[at] = kept;
+          }
+          table.swap(grown);
+        }
+        last = entry;
+      } else {
+        last = table[slot];
+      }
+      last_pixel = word;
+      const uint32_t result = static_cast<uint32_t>(last);
+      out[x] = Tally(result & (kMoved | kNone | 0xFF), result >> 10, rgb, x, y, first, findings);
     }
   }
 }
