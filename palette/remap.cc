@@ -104,6 +104,10 @@ void RemapIndices(const Picture& picture, const Palette& own, const Palette& pal
     uint8_t* out = &indices->pixels[uint64_t{y} * picture.width];
     for (uint32_t x = 0; x < picture.width; ++x) {
       const uint8_t index = pixels[x];
+      if (index < own.first || index >= own.count) {
+        ThrowProblem("pixels of index " + std::to_string(index) + ", which its own palette of " +
+                     std::to_string(own.count - own.first) + " colours lacks");
+      }
       if (own.clear[index]) {
         ++findings->clear;
         out[x] = static_cast<uint8_t>(options.clear_to);

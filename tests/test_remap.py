@@ -128,6 +128,8 @@ REMAP = [
      "pic: a PNG of colour type 0 at 4 bits, which remap does not read", None),
     ("16-bit TGA", COLOURS, [], tga(pixels(SPREAD))[:16] + b"\x10" + tga(pixels(SPREAD))[17:], "o.bmp", 2,
      "pic: a TGA of type 2 at 16 bits, which remap does not read", None),
+    ("an index past the picture's palette", COLOURS, [], picture("png", COLOURS[:9]), "o.bmp", 2,
+     "pic: pixels of index 9, which its own palette of 9 colours lacks", None),
     ("a palette file, not a picture", COLOURS, [], jasc(COLOURS), "o.bmp", 2,
      "pic: not a palette picture tessera reads", None),
     ("cut short", SPREAD, [], tga(pixels(SPREAD))[:-1], "o.bmp", 2, "pic: damaged or cut short", None),
