@@ -223,8 +223,11 @@ void RemapColours(const Colours& colours, const Palette& palette, const RemapOpt
       uint32_t word;
       std::memcpy(&word, pixel, 4);
       if (word == last_pixel && !(last & kNone)) {  // a run goes on: the same index, and moved again if it was
-        out[x] = static_cast<uint8_t>(last);
-        findings->moved += (last & kMoved) != 0;
+        const uint8_t index = static_cast<uint8_t>(last);
+        const uint32_t start = x;
+        while (x + 1 < colours.width && std::memcmp(pixel + 4, &word, 4) == 0) ++x, pixel += 4;
+        std::memset(out + start, index, x + 1 - start);
+        if (last & kMoved) findings->moved += x + 1 - start;
         continue;
       }
       const uint32_t rgb = Pack(pixel), key = rgb | 1u << 24;

@@ -62,6 +62,7 @@ GREYS = [(k * 25, k * 25, k * 25) for k in range(10)]
 HOLE = pixels(COLOURS)
 HOLE[1][2] = (*COLOURS[7], 0)  # transparent
 SHIFTED = pixels([(r, g, b + 1) for r, g, b in SPREAD])
+RUNS = [bytes([0, 0, 0, 1, 1]), bytes([1, 1, 2, 2, 2]), bytes([2, 2, 2, 2, 0])]
 DUPLICATE = COLOURS[:9] + [COLOURS[2]] + COLOURS[10:]
 SWAP_BACK = [bytes(4 if k == 3 else 3 if k == 4 else k for k in row) for row in ROWS]
 GIF_CLEAR = picture("gif", COLOURS)[:13 + 768] + b"\x21\xF9\x04\x01\0\0\x05\0" + picture("gif", COLOURS)[13 + 768:]
@@ -108,6 +109,9 @@ REMAP = [
                                                for k, (r, g, b) in enumerate(SPREAD[:8]))), None),
     ("colours missing, --nearest", SPREAD, ["--nearest"], png(SHIFTED), "o.bmp", 0,
      lines("pic: 15 pixels moved to the nearest colour, the farthest by 1.0"), ROWS),
+    ("runs of one colour, across rows", SPREAD, ["--nearest"], png(pixels([(r, g, b + 1) for r, g, b in SPREAD[:2]] +
+                                                                          SPREAD[2:], RUNS)), "o.png", 0,
+     lines("pic: 8 pixels moved to the nearest colour, the farthest by 1.0"), RUNS),
     ("a tie goes to the lower index", [(0, 0, 0), (10, 0, 0), (0, 10, 0)], ["--nearest"],
      tga([[(5, 5, 0, 255), (0, 9, 0, 255)]]), "o.png", 0,
      lines("pic: 2 pixels moved to the nearest colour, the farthest by 7.1"), [bytes([0, 2])]),
