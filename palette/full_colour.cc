@@ -11,7 +11,7 @@
 //   PNG     colour types 0 (grey), 2 (red, green, blue), 4 (grey, alpha) and
 //           6 (red, green, blue, alpha) at 8 or 16 bits a channel, of which
 //           the high byte is taken; tRNS gives the transparent grey or colour
-//           of types 0 and 2. Not interlaced.
+//           of types 0 and 2. Interlaced (Adam7) or not.
 //   TGA     types 2 (as stored) and 10 (in packets of whole pixels), 24 or 32
 //           bits: blue, green, red and alpha.
 // A channel of fewer than 8 bits is scaled up by repeating its bits, as
@@ -45,7 +45,7 @@ uint32_t LoadBig32(const uint8_t* bytes) {
 }
 
 void Allot(Colours* colours, uint64_t width, uint64_t height) {
-  if (width * height * 4 >= kBlockLimit) StopWithCode(kOutOfMemory);
+  if (width > kBlockLimit || height > kBlockLimit || width * height * 4 >= kBlockLimit) StopWithCode(kOutOfMemory);
   colours->width = static_cast<uint32_t>(width);
   colours->height = static_cast<uint32_t>(height);
   colours->pixels.assign(width * height * 4, 255);
@@ -83,7 +83,7 @@ void ReadBitmapColours(const std::string& file, Colours* colours) {
     ThrowProblem("a " + std::to_string(bits) + "-bit bitmap of compression " + std::to_string(compression) +
                  ", which remap does not read");
   }
-  if (width < 0 || height == INT32_MIN) StopWithCode(kUnsupportedBitmap);
+  if (width < 0 || height == INT32_MIN) StopWithCode(kShortRead);
   uint32_t masks[4] = {0xFF0000, 0xFF00, 0xFF, 0};
   if (bits == 16) masks[0] = 0x7C00, masks[1] = 0x3E0, masks[2] = 0x1F;
   if (fields && file.size() >= 66) {
@@ -93,8 +93,8 @@ void ReadBitmapColours(const std::string& file, Colours* colours) {
   const uint64_t rows = static_cast<uint64_t>(std::abs(int64_t{height}));
   const uint64_t stride = (uint64_t{static_cast<uint32_t>(width)} * bits + 31) / 32 * 4;
   const uint64_t offset = LoadLittle32(bytes + 10);
+  Allot(colours, static_cast<uint32_t>(width), rows);  // first: it refuses sizes whose stored block overflows
   if (offset > file.size() || (file.size() - offset) < stride * rows) StopWithCode(kShortRead);
-  Allot(colours, static_cast<uint32_t>(width), rows);
   const uint32_t size = bits / 8;
   for (uint64_t y = 0; y < rows; ++y) {
     const uint8_t* stored = bytes + offset + (height < 0 ? y : rows - 1 - y) * stride;
@@ -142,7 +142,7 @@ void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size,
 void ReadPngColours(const std::string& file, Colours* colours) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
   uint32_t width = 0, height = 0, depth = 0, type = 0;
-  bool header = false;
+  bool header = false, interlaced = false;
   std::vector<uint8_t> data;
   uint32_t key[3] = {};
   bool keyed = false;
@@ -157,10 +157,12 @@ void ReadPngColours(const std::string& file, Colours* colours) {
     if (std::memcmp(chunk, "IHDR", 4) == 0 && length == 13) {
       width = LoadBig32(body), height = LoadBig32(body + 4), depth = body[8], type = body[9];
       if (width == 0 || height == 0 || body[10] != 0 || body[11] != 0) StopWithCode(kShortRead);
-      if ((depth != 8 && depth != 16) || (type != 0 && type != 2 && type != 4 && type != 6) || body[12] != 0) {
-        ThrowProblem(std::string(body[12] != 0 ? "an interlaced" : "a") + " PNG of colour type " +
-                     std::to_string(type) + " at " + std::to_string(depth) + " bits, which remap does not read");
+      if (body[12] > 1) StopWithCode(kShortRead);
+      if ((depth != 8 && depth != 16) || (type != 0 && type != 2 && type != 4 && type != 6)) {
+        ThrowProblem("a PNG of colour type " + std::to_string(type) + " at " + std::to_string(depth) +
+                     " bits, which remap does not read");
       }
+      interlaced = body[12] == 1;
       header = true;
     } else if (!header) {
       StopWithCode(kShortRead);
@@ -179,46 +181,60 @@ void ReadPngColours(const std::string& file, Colours* colours) {
   Allot(colours, width, height);
   if (row_size + 1 >= kBlockLimit) StopWithCode(kOutOfMemory);
   // The rows are inflated one at a time beside the one above; the stream's
-  // checksum is never read, as tessera's own PNG reader leaves it.
+  // checksum is never read, as tessera's own PNG reader leaves it. An
+  // interlaced picture's seven passes each take every dx-th column from x0 of
+  // every dy-th row from y0.
+  constexpr uint32_t kAdam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  constexpr uint32_t kWhole[1][4] = {{0, 0, 1, 1}};
   std::vector<uint8_t> lines(2 * (row_size + 1));
-  uint8_t *row = lines.data(), *prior = row + row_size + 1;
   z_stream stream = {};
   if (data.size() < 2) StopWithCode(kShortRead);
   if (inflateInit2(&stream, -15) != Z_OK) StopWithCode(kOutOfMemory);
   stream.next_in = data.data() + 2;  // past the zlib header
   stream.avail_in = static_cast<uInt>(data.size() - 2);
-  for (uint32_t y = 0; y < height; ++y) {
-    stream.next_out = row;
-    stream.avail_out = static_cast<uInt>(row_size + 1);
-    const int result = inflate(&stream, Z_SYNC_FLUSH);
-    if ((result != Z_OK && result != Z_STREAM_END) || stream.avail_out != 0 || row[0] > 4) {
-      inflateEnd(&stream);
-      StopWithCode(kShortRead);
-    }
-    Unfilter(row[0], row + 1, prior + 1, static_cast<uint32_t>(row_size), step);
-    uint8_t* pixel = &colours->pixels[uint64_t{y} * width * 4];
-    const uint8_t* stored = row + 1;
-    if (sample == 1 && channels >= 3) {  // the commonest: 8-bit colour, with alpha or without
-      for (uint32_t x = 0; x < width; ++x, pixel += 4, stored += step) {
-        pixel[0] = stored[0], pixel[1] = stored[1], pixel[2] = stored[2];
-        pixel[3] = channels == 4 && stored[3] == 0 ? 0 : 255;
-        if (keyed && channels == 3 && stored[0] == key[0] && stored[1] == key[1] && stored[2] == key[2]) pixel[3] = 0;
+  for (uint32_t pass = 0; pass < (interlaced ? 7u : 1u); ++pass) {
+    const uint32_t* p = interlaced ? kAdam7[pass] : kWhole[0];
+    const uint32_t columns = width > p[0] ? (width - p[0] + p[2] - 1) / p[2] : 0;
+    const uint32_t size = columns * step;  // of a row of this pass, without its filter byte
+    uint8_t *row = lines.data(), *prior = row + row_size + 1;
+    std::memset(prior, 0, size + 1);
+    for (uint32_t y = p[1]; columns > 0 && y < height; y += p[3]) {
+      stream.next_out = row;
+      stream.avail_out = size + 1;
+      const int result = inflate(&stream, Z_SYNC_FLUSH);
+      if ((result != Z_OK && result != Z_STREAM_END) || stream.avail_out != 0 || row[0] > 4) {
+        inflateEnd(&stream);
+        StopWithCode(kShortRead);
       }
-    }
-    for (uint32_t x = 0; x < width && !(sample == 1 && channels >= 3); ++x, pixel += 4, stored += step) {
-      uint32_t values[4];
-      for (uint32_t k = 0; k < channels; ++k) {
-        values[k] = sample == 2 ? stored[2 * k] << 8 | stored[2 * k + 1] : stored[k];
-        pixel[std::min(k, 3u)] = stored[k * sample];
+      Unfilter(row[0], row + 1, prior + 1, size, step);
+      uint8_t* pixel = &colours->pixels[(uint64_t{y} * width + p[0]) * 4];
+      const uint8_t* stored = row + 1;
+      const uint32_t next = 4 * p[2];
+      if (sample == 1 && channels >= 3) {  // the commonest: 8-bit colour, with alpha or without
+        for (uint32_t x = 0; x < columns; ++x, pixel += next, stored += step) {
+          pixel[0] = stored[0], pixel[1] = stored[1], pixel[2] = stored[2];
+          pixel[3] = channels == 4 && stored[3] == 0 ? 0 : 255;
+          if (keyed && channels == 3 && stored[0] == key[0] && stored[1] == key[1] && stored[2] == key[2]) {
+            pixel[3] = 0;
+          }
+        }
       }
-      if (channels <= 2) pixel[1] = pixel[2] = pixel[0], pixel[3] = channels == 2 && values[1] == 0 ? 0 : 255;
-      if (channels == 4) pixel[3] = values[3] == 0 ? 0 : 255;
-      if (keyed && channels != 2 && channels != 4 && values[0] == key[0] &&
-          (channels == 1 || (values[1] == key[1] && values[2] == key[2]))) {
-        pixel[3] = 0;
+      for (uint32_t x = 0; x < columns && !(sample == 1 && channels >= 3); ++x, pixel += next, stored += step) {
+        uint32_t values[4];
+        for (uint32_t k = 0; k < channels; ++k) {
+          values[k] = sample == 2 ? stored[2 * k] << 8 | stored[2 * k + 1] : stored[k];
+          pixel[std::min(k, 3u)] = stored[k * sample];
+        }
+        if (channels <= 2) pixel[1] = pixel[2] = pixel[0], pixel[3] = channels == 2 && values[1] == 0 ? 0 : 255;
+        if (channels == 4) pixel[3] = values[3] == 0 ? 0 : 255;
+        if (keyed && channels != 2 && channels != 4 && values[0] == key[0] &&
+            (channels == 1 || (values[1] == key[1] && values[2] == key[2]))) {
+          pixel[3] = 0;
+        }
       }
+      std::swap(row, prior);
     }
-    std::swap(row, prior);
   }
   inflateEnd(&stream);
 }
