@@ -36,12 +36,6 @@ namespace {
 constexpr uint32_t kCoreHeaderSize = 12;
 enum Compression : uint32_t { kUncompressed = 0, kRle8 = 1, kRle4 = 2 };
 
-uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
-
-uint32_t LoadLittle32(const uint8_t* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
 // How the pixel data lies, as the information header tells it.
 struct Layout {
   uint32_t width;

@@ -46,8 +46,6 @@
 
 namespace {
 
-uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
-
 // The bytes of a colour table that `flags` announces.
 uint32_t ColourTableSize(uint8_t flags) { return flags & 0x80 ? 3u << ((flags & 7) + 1) : 0; }
 

@@ -34,8 +34,6 @@
 
 namespace {
 
-uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
-
 void ReadPcxPalette(FileHandle input, const uint8_t header[128], Palette* palette) {
   const uint32_t depth = header[3] * header[65];
   *palette = {0, 0, 8, {}, {}};

@@ -56,10 +56,6 @@ uint32_t PassCount(uint32_t size, uint32_t first, uint32_t step) {
   return size > first ? (size - first + step - 1) / step : 0;
 }
 
-uint32_t LoadBig32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
-}
-
 bool IsType(const uint8_t type[4], const char* name) { return std::memcmp(type, name, 4) == 0; }
 
 // Where the reading stands: the next chunk's position, and the block that

@@ -13,6 +13,15 @@
 // with 32-bit sizes and its own bookkeeping would refuse blocks for them.
 constexpr uint64_t kBlockLimit = (uint64_t{1} << 31) - 7;
 
+// Integers as the formats store them.
+inline uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
+inline uint32_t LoadLittle32(const uint8_t* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+inline uint32_t LoadBig32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+}
+
 // How many bytes of the file are read before a reader is picked: enough for
 // every format's signature or header fields that tell it.
 constexpr uint32_t kStartSize = 18;

@@ -34,8 +34,6 @@
 
 namespace {
 
-uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
-
 // Reads the colour map of `length` entries of `entry_bytes` into `palette`;
 // entries past index 255 are passed over.
 void ReadColourMap(ByteStream* stream, uint32_t first, uint32_t length, uint32_t entry_bytes, Palette* palette) {

@@ -34,16 +34,6 @@
 
 namespace {
 
-uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
-
-uint32_t LoadLittle32(const uint8_t* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-uint32_t LoadBig32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
-}
-
 void Allot(Colours* colours, uint64_t width, uint64_t height) {
   if (width > kBlockLimit || height > kBlockLimit || width * height * 4 >= kBlockLimit) StopWithCode(kOutOfMemory);
   colours->width = static_cast<uint32_t>(width);
