@@ -136,38 +136,35 @@ void Inflate(z_stream* stream, Chunks* chunks, uint8_t* out, uint32_t size) {
   }
 }
 
-// Undoes the row's filter in place; `prior` is the row above, unfiltered.
-void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size) {
+}  // namespace
+
+void UnfilterPngRow(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size, uint32_t step) {
+  // The first pixel has no left neighbour and no corner: they count as 0.
+  const uint32_t head = std::min(step, size);
   switch (filter) {
     case 1:
-      for (uint32_t x = 1; x < size; ++x) row[x] += row[x - 1];
+      for (uint32_t x = step; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + row[x - step]);
       break;
     case 2:
-      for (uint32_t x = 0; x < size; ++x) row[x] += prior[x];
+      for (uint32_t x = 0; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x]);
       break;
     case 3:
-      if (size > 0) row[0] += prior[0] / 2;
-      for (uint32_t x = 1; x < size; ++x) row[x] += (row[x - 1] + prior[x]) / 2;
+      for (uint32_t x = 0; x < head; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x] / 2);
+      for (uint32_t x = step; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + (row[x - step] + prior[x]) / 2);
       break;
     case 4:
-      if (size > 0) row[0] += prior[0];  // left and above-left are 0: Paeth picks above
-      for (uint32_t x = 1; x < size; ++x) {
-        int left = row[x - 1], above = prior[x], corner = prior[x - 1];
-        int guess = left + above - corner;
-        int to_left = std::abs(guess - left), to_above = std::abs(guess - above), to_corner = std::abs(guess - corner);
-        if (to_left <= to_above && to_left <= to_corner) {
-          row[x] += left;
-        } else if (to_above <= to_corner) {
-          row[x] += above;
-        } else {
-          row[x] += corner;
-        }
+      for (uint32_t x = 0; x < head; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x]);  // Paeth picks above
+      for (uint32_t x = step; x < size; ++x) {
+        const int left = row[x - step], above = prior[x], corner = prior[x - step];
+        const int guess = left + above - corner;
+        const int to_left = std::abs(guess - left), to_above = std::abs(guess - above);
+        const int to_corner = std::abs(guess - corner);
+        const int chosen = to_left <= to_above && to_left <= to_corner ? left : to_above <= to_corner ? above : corner;
+        row[x] = static_cast<uint8_t>(row[x] + chosen);
       }
       break;
   }
 }
-
-}  // namespace
 
 Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
   if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
@@ -238,7 +235,7 @@ Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
     for (uint32_t r = 0; r < rows; ++r) {
       Inflate(&stream, &chunks, row, row_size + 1);
       if (row[0] > 4) StopWithCode(kShortRead);  // no such filter: the data is damaged
-      Unfilter(row[0], row + 1, prior + 1, row_size);
+      UnfilterPngRow(row[0], row + 1, prior + 1, row_size, 1);
       uint64_t y = pass.y0 + uint64_t{r} * pass.dy;
       ExpandRow(row + 1, bits, columns, picture + y * width + pass.x0, pass.dx);
       std::swap(row, prior);

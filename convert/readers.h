@@ -55,6 +55,10 @@ struct Palette {
   bool clear[256];
 };
 
+// Undoes a PNG row's filter in place, `step` bytes a pixel (1 for indices);
+// `prior` is the row above, unfiltered (zeros above a pass's first row).
+void UnfilterPngRow(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size, uint32_t step);
+
 // A reader is given the input and what the first read of kStartSize bytes
 // delivered: `got` bytes of `start`. It reads the rest from the input. With a
 // `palette` it also reads the picture's palette into it; without one (tessera)

@@ -100,35 +100,6 @@ void ReadBitmapColours(const std::string& file, Colours* colours) {
   ClearUnusedAlpha(colours);
 }
 
-// Undoes a row's filter in place, `step` bytes a pixel; `prior` is the row
-// above, unfiltered. The first pixel has no left neighbour, and no corner.
-void Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t size, uint32_t step) {
-  const uint32_t head = std::min(step, size);
-  switch (filter) {
-    case 1:
-      for (uint32_t x = step; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + row[x - step]);
-      break;
-    case 2:
-      for (uint32_t x = 0; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x]);
-      break;
-    case 3:
-      for (uint32_t x = 0; x < head; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x] / 2);
-      for (uint32_t x = step; x < size; ++x) row[x] = static_cast<uint8_t>(row[x] + (row[x - step] + prior[x]) / 2);
-      break;
-    case 4:
-      for (uint32_t x = 0; x < head; ++x) row[x] = static_cast<uint8_t>(row[x] + prior[x]);
-      for (uint32_t x = step; x < size; ++x) {
-        const int left = row[x - step], above = prior[x], corner = prior[x - step];
-        const int guess = left + above - corner;
-        const int to_left = std::abs(guess - left), to_above = std::abs(guess - above);
-        const int to_corner = std::abs(guess - corner);
-        const int chosen = to_left <= to_above && to_left <= to_corner ? left : to_above <= to_corner ? above : corner;
-        row[x] = static_cast<uint8_t>(row[x] + chosen);
-      }
-      break;
-  }
-}
-
 void ReadPngColours(const std::string& file, Colours* colours) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
   uint32_t width = 0, height = 0, depth = 0, type = 0;
@@ -197,7 +168,7 @@ void ReadPngColours(const std::string& file, Colours* colours) {
         inflateEnd(&stream);
         StopWithCode(kShortRead);
       }
-      Unfilter(row[0], row + 1, prior + 1, size, step);
+      UnfilterPngRow(row[0], row + 1, prior + 1, size, step);
       uint8_t* pixel = &colours->pixels[(uint64_t{y} * width + p[0]) * 4];
       const uint8_t* stored = row + 1;
       const uint32_t next = 4 * p[2];
