@@ -19,8 +19,17 @@
 //     read as its first 40 bytes, which shorter ones fill with the colour
 //     table, and has no compression field below 20 bytes.
 // Width and height up to 65535, what the frame's fields hold.
+//
+// Full colours, which only tessera-palette reads (ReadBitmapColours), from an
+// information header of 40 bytes or more: 24 bits uncompressed (blue, green,
+// red); 16 and 32 bits uncompressed (5 bits a channel, or blue, green, red
+// and a byte unused) or with bit fields (compression 3, or 6 with an alpha
+// mask), whose red, green and blue masks follow the 40-byte header or lie in
+// a longer one, and whose alpha mask counts with compression 6 or a header of
+// 56 bytes or more. A channel is scaled to 8 bits by repeating its bits.
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +43,7 @@
 namespace {
 
 constexpr uint32_t kCoreHeaderSize = 12;
-enum Compression : uint32_t { kUncompressed = 0, kRle8 = 1, kRle4 = 2 };
+enum Compression : uint32_t { kUncompressed = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6 };
 
 // How the pixel data lies, as the information header tells it.
 struct Layout {
@@ -45,9 +54,8 @@ struct Layout {
   uint32_t compression;
 };
 
-// Fills `layout` from the information header; false for a bitmap the program
-// doesn't convert.
-bool ReadLayout(const uint8_t info_header[40], Layout* layout) {
+// Fills `layout` from the information header; false for a size no frame has.
+bool ParseLayout(const uint8_t info_header[40], Layout* layout) {
   uint32_t header_size = LoadLittle32(info_header);
   if (header_size == kCoreHeaderSize) {
     *layout = {LoadLittle16(info_header + 4), LoadLittle16(info_header + 6), false, LoadLittle16(info_header + 10),
@@ -60,6 +68,13 @@ bool ReadLayout(const uint8_t info_header[40], Layout* layout) {
     *layout = {static_cast<uint32_t>(width), static_cast<uint32_t>(std::abs(height)), height < 0,
                LoadLittle16(info_header + 14), header_size >= 20 ? LoadLittle32(info_header + 16) : kUncompressed};
   }
+  return true;
+}
+
+// Fills `layout` from the information header; false for a bitmap the program
+// doesn't convert.
+bool ReadLayout(const uint8_t info_header[40], Layout* layout) {
+  if (!ParseLayout(info_header, layout)) return false;
   switch (layout->compression) {
     case kUncompressed:
       return layout->bits == 1 || layout->bits == 2 || layout->bits == 4 || layout->bits == 8;
@@ -109,20 +124,26 @@ void ReadColourTable(FileHandle input, const uint8_t info_header[40], uint32_t b
   }
 }
 
-}  // namespace
-
-Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
+// Reads the information header, whose first bytes came with the first read,
+// as its first 40 bytes (or `size`, which may be more, to take the bit
+// fields); an OS/2 core header may end the file after its 12 bytes.
+void ReadInfoHeader(FileHandle input, const uint8_t* start, uint32_t got, uint8_t* info_header, uint32_t size) {
   if (got < 14) StopWithCode(kShortRead);
-  // The information header's first bytes came with the first read.
-  uint8_t info_header[40];
   const uint32_t held = got - 14;
   std::memcpy(info_header, start + 14, held);
   uint32_t done;
-  if (uint32_t error = FileRead(input, info_header + held, sizeof info_header - held, &done)) StopWithCode(error);
+  if (uint32_t error = FileRead(input, info_header + held, size - held, &done)) StopWithCode(error);
   done += held;
-  if (done != sizeof info_header && !(done >= kCoreHeaderSize && LoadLittle32(info_header) == kCoreHeaderSize)) {
+  if (done < 40 && !(done >= kCoreHeaderSize && LoadLittle32(info_header) == kCoreHeaderSize)) {
     StopWithCode(kShortRead);
   }
+}
+
+}  // namespace
+
+Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
+  uint8_t info_header[40];
+  ReadInfoHeader(input, start, got, info_header, sizeof info_header);
   Layout layout;
   if (!ReadLayout(info_header, &layout)) StopWithCode(kUnsupportedBitmap);
   const uint32_t width = layout.width, height = layout.height;
@@ -167,6 +188,78 @@ Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got, Palette
     StopWithCode(kShortRead);
   }
   ReleaseBlock(data);
+  picture.rows = pixels;
+  picture.block = pixels;
+  return picture;
+}
+
+namespace {
+
+// The bits of `value` that `mask` selects, as 8 bits: fewer are repeated to
+// fill them, more lose their lowest.
+uint8_t Channel(uint32_t value, uint32_t mask) {
+  if (mask == 0) return 0;
+  const int shift = std::countr_zero(mask), width = std::popcount(mask);
+  const uint32_t v = (value & mask) >> shift;
+  if (width >= 8) return static_cast<uint8_t>(v >> (width - 8));
+  uint32_t result = 0;
+  for (int at = 8 - width; at > -width; at -= width) result |= at >= 0 ? v << at : v >> -at;
+  return static_cast<uint8_t>(result);
+}
+
+}  // namespace
+
+Picture ReadBitmapColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
+  if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
+  // The 40-byte header, then the red, green and blue masks and the alpha
+  // mask, which follow it or lie in a longer header.
+  uint8_t info_header[56] = {};
+  ReadInfoHeader(input, start, got, info_header, sizeof info_header);
+  const uint32_t header_size = LoadLittle32(info_header);
+  Layout layout;
+  if (header_size < 40) StopWithCode(kUnreadColours);  // OS/2's
+  if (!ParseLayout(info_header, &layout)) StopWithCode(kUnsupportedBitmap);
+  const uint32_t bits = layout.bits, compression = layout.compression;
+  const bool fields = compression == kBitFields || compression == kAlphaBitFields;
+  if (!((bits == 24 && compression == kUncompressed) || ((bits == 16 || bits == 32) && (compression == 0 || fields)))) {
+    StopWithCode(kUnreadColours);
+  }
+  uint32_t masks[4] = {0xFF0000, 0xFF00, 0xFF, 0};
+  if (bits == 16) masks[0] = 0x7C00, masks[1] = 0x3E0, masks[2] = 0x1F;
+  if (fields) {
+    for (int k = 0; k < 3; ++k) masks[k] = LoadLittle32(info_header + 40 + 4 * k);
+  }
+  if (compression == kAlphaBitFields || header_size >= 56) masks[3] = LoadLittle32(info_header + 52);
+
+  const uint32_t width = layout.width, height = layout.height;
+  const uint64_t stride = (uint64_t{width} * bits + 31) / 32 * 4, stored_size = stride * height;
+  const uint64_t picture_size = uint64_t{width} * height * 4;
+  if (std::max(stored_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
+  Picture picture = {width, height, nullptr, width * 4, layout.top_down, nullptr, true};
+  if (picture_size == 0) return picture;
+  // The pixels must lie in the file before anything is allotted for them.
+  const uint32_t offset = LoadLittle32(start + 10);
+  uint64_t file_size;
+  if (uint32_t error = FileSize(input, &file_size)) StopWithCode(error);
+  if (offset > file_size || file_size - offset < stored_size) StopWithCode(kShortRead);
+  if (uint32_t error = FileSeek(input, static_cast<int32_t>(offset))) StopWithCode(error);
+  uint8_t* stored = ReadBlock(input, stored_size);
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size));
+  if (pixels == nullptr) StopWithCode(kOutOfMemory);
+  const uint32_t size = bits / 8;
+  for (uint64_t y = 0; y < height; ++y) {
+    const uint8_t* from = stored + y * stride;
+    uint8_t* pixel = pixels + y * width * 4;
+    for (uint32_t x = 0; x < width; ++x, from += size, pixel += 4) {
+      const uint32_t value = size == 2   ? LoadLittle16(from)
+                             : size == 3 ? LoadLittle16(from) | from[2] << 16
+                                         : LoadLittle32(from);
+      for (int k = 0; k < 3; ++k) pixel[k] = Channel(value, masks[k]);
+      pixel[3] = masks[3] == 0 || Channel(value, masks[3]) != 0 ? 255 : 0;
+    }
+  }
+  ReleaseBlock(stored);
+  if (masks[3] != 0) ClearUnusedAlpha(pixels, uint64_t{width} * height);
   picture.rows = pixels;
   picture.block = pixels;
   return picture;

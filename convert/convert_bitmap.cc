@@ -2,13 +2,15 @@
 // first bytes pick the reader: PNG's signature a PNG (png.cc), "GIF87a" or
 // "GIF89a" a GIF (gif.cc), "BM" a Windows bitmap (bitmap.cc); of the rest a
 // PCX header (pcx.cc), then a plausible TGA header (tga.cc); anything else is
-// read as a bitmap.
+// read as a bitmap. tessera-palette reads every picture through the same
+// ReadPicture, and full colours too where it asks (PickColourReader).
 //
 // The frame is written into a temporary file beside the output and moved onto
 // the output's name only when complete, so a stop never leaves a damaged
 // frame behind and never destroys an earlier good one.
 #include "convert/convert_bitmap.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -68,6 +70,35 @@ Reader PickReader(const uint8_t* start, uint32_t got) {
   return ReadBitmap;
 }
 
+// Full colours are read only from a file that says what it is: tessera takes a
+// file of no other signature as a bitmap, but a colour bitmap must start "BM".
+Reader PickColourReader(Reader indexed, const uint8_t* head, uint32_t got) {
+  if (indexed == ReadPng) return got >= 26 && head[25] != 3 ? ReadPngColours : nullptr;
+  if (indexed == ReadTga) return head[2] != 1 && head[2] != 9 ? ReadTgaColours : nullptr;
+  if (indexed == ReadBitmap && StartsWith(head, got, "BM", 2) && got >= 30) {
+    const bool core = LoadLittle16(head + 14) == 12;
+    return LoadLittle16(head + (core ? 24 : 28)) > 8 ? ReadBitmapColours : nullptr;
+  }
+  return nullptr;
+}
+
+Picture ReadPicture(FileHandle input, Palette* palette, ColourPicker pick_colours) {
+  // tessera reads the start alone; tessera-palette looks further on to tell a
+  // full-colour picture, then comes back to where tessera would be.
+  uint8_t head[kHeadSize];
+  uint32_t got;
+  if (uint32_t error = FileRead(input, head, pick_colours != nullptr ? kHeadSize : kStartSize, &got)) {
+    StopWithCode(error);
+  }
+  const uint32_t start_size = std::min(got, kStartSize);
+  Reader reader = PickReader(head, start_size);
+  if (pick_colours != nullptr) {
+    if (Reader colours = pick_colours(reader, head, got)) reader = colours;
+    if (uint32_t error = FileSeek(input, static_cast<int32_t>(start_size))) StopWithCode(error);
+  }
+  return reader(input, head, start_size, palette);
+}
+
 void ConvertBitmap(std::string_view argument) {
   std::string name = MakeFrameName(argument);
   FileHandle input, output;
@@ -75,10 +106,7 @@ void ConvertBitmap(std::string_view argument) {
   if (uint32_t error = FileCheckReplaceable(name.c_str())) StopWithCode(error);
   if (uint32_t error = FileCreateTemporary(name.c_str(), &output)) StopWithCode(error);
 
-  uint8_t start[kStartSize];
-  uint32_t got;
-  if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
-  Picture picture = PickReader(start, got)(input, start, got, nullptr);
+  Picture picture = ReadPicture(input, nullptr, nullptr);
   WriteFrame(output, picture);
   ReleaseBlock(picture.block);
 

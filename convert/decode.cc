@@ -90,3 +90,10 @@ bool DecodeRle(const uint8_t* stream, size_t size, uint32_t bits, uint32_t width
   }
   return false;
 }
+
+void ClearUnusedAlpha(uint8_t* pixels, uint64_t count) {
+  for (uint64_t at = 0; at < count; ++at) {
+    if (pixels[4 * at + 3] != 0) return;
+  }
+  for (uint64_t at = 0; at < count; ++at) pixels[4 * at + 3] = 255;
+}

@@ -19,4 +19,9 @@ void ExpandRow(const uint8_t* stored, uint32_t bits, uint32_t width, uint8_t* pi
 // end-of-bitmap marker.
 bool DecodeRle(const uint8_t* stream, size_t size, uint32_t bits, uint32_t width, uint32_t height, uint8_t* pixels);
 
+// A full-colour picture of `count` pixels (red, green, blue, alpha) whose
+// alpha is 0 in every pixel has no alpha at all: many writers leave that byte
+// unused. Its pixels are made opaque.
+void ClearUnusedAlpha(uint8_t* pixels, uint64_t count);
+
 #endif  // TESSERA_CONVERT_DECODE_H_

@@ -23,9 +23,16 @@
 // 65535. Before the first IDAT, PLTE and the ancillary chunks (first letter
 // lower case) are passed over: a frame holds indices, so the palette is not
 // read, as a bitmap's colour table is not; only tessera-palette, which asks
-// for it, takes PLTE's length / 3 entries, and tRNS's entries of alpha 0. Any other critical chunk is one
-// the program doesn't understand. Once the IDAT run has begun, nothing but
-// IDAT may come until the picture is complete.
+// for it, takes PLTE's length / 3 entries, and tRNS's entries of alpha 0. Any
+// other critical chunk is one the program doesn't understand. Once the IDAT
+// run has begun, nothing but IDAT may come until the picture is complete.
+//
+// Full colours, which only tessera-palette reads (ReadPngColours): colour
+// types 0 (grey), 2 (red, green, blue), 4 (grey, alpha) and 6 (red, green,
+// blue, alpha) at 8 or 16 bits a sample, of which the high byte is taken,
+// through the same chunks, passes and filters (a filter's left neighbour is
+// then a whole pixel back). tRNS gives the grey or colour that is
+// transparent in types 0 and 2; alpha 0 is transparent.
 //
 // Every chunk is read whole and its CRC checked before any of it is used.
 // Nothing after the chunk that completes the picture is read: not the rest of
@@ -166,26 +173,78 @@ void UnfilterPngRow(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t
   }
 }
 
-Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
-  if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
-  Chunks chunks = {input, 0, 8, nullptr, 0};
-  if (uint32_t error = FileSize(input, &chunks.file_size)) StopWithCode(error);
-  if (uint32_t error = FileSeek(input, 8)) StopWithCode(error);
+namespace {
 
+// What IHDR says, and where the reading stands.
+struct PngImage {
+  Chunks chunks;
+  uint32_t width, height, depth, colour_type;
+  bool interlaced;
+};
+
+// Reads IHDR; stops with 201 for a size or method neither reader takes.
+void ReadHeader(FileHandle input, PngImage* image) {
+  image->chunks = {input, 0, 8, nullptr, 0};
+  if (uint32_t error = FileSize(input, &image->chunks.file_size)) StopWithCode(error);
+  if (uint32_t error = FileSeek(input, 8)) StopWithCode(error);
   uint8_t type[4];
-  uint32_t length = ReadChunk(&chunks, type);
+  const uint32_t length = ReadChunk(&image->chunks, type);
   if (!IsType(type, "IHDR") || length != 13) StopWithCode(kUnsupportedBitmap);
-  const uint8_t* header = chunks.data;
-  const uint32_t width = LoadBig32(header), height = LoadBig32(header + 4), bits = header[8];
-  const bool interlaced = header[12] == 1;
-  if (width < 1 || width > 65535 || height < 1 || height > 65535 ||
-      (bits != 1 && bits != 2 && bits != 4 && bits != 8) || header[9] != 3 || header[10] != 0 || header[11] != 0 ||
-      header[12] > 1) {
+  const uint8_t* header = image->chunks.data;
+  image->width = LoadBig32(header), image->height = LoadBig32(header + 4);
+  image->depth = header[8], image->colour_type = header[9], image->interlaced = header[12] == 1;
+  if (image->width < 1 || image->width > 65535 || image->height < 1 || image->height > 65535 || header[10] != 0 ||
+      header[11] != 0 || header[12] > 1) {
     StopWithCode(kUnsupportedBitmap);
   }
+}
 
-  const Pass* passes = interlaced ? kAdam7 : kWhole;
-  const int pass_count = interlaced ? 7 : 1;
+// Where the rows go: a picture `width` pixels wide, of indices `depth` bits
+// each, or of colours of `channels` samples of `depth` bits, to which `key`
+// (a colour tRNS makes transparent, as 16-bit values) applies when set.
+struct Target {
+  uint8_t* picture;
+  uint32_t width, depth, channels;
+  bool keyed;
+  uint32_t key[3];
+};
+
+// Puts an unfiltered row of a pass, `columns` pixels, into the picture as
+// row `y`.
+using TakeRow = void (*)(const Target& target, const uint8_t* row, uint64_t y, const Pass& pass, uint32_t columns);
+
+void TakeIndices(const Target& target, const uint8_t* row, uint64_t y, const Pass& pass, uint32_t columns) {
+  ExpandRow(row, target.depth, columns, target.picture + y * target.width + pass.x0, pass.dx);
+}
+
+// Grey (1 channel), grey and alpha (2), red, green and blue (3), and those and
+// alpha (4), 8 or 16 bits each, of which the high byte is taken.
+void TakeColours(const Target& target, const uint8_t* row, uint64_t y, const Pass& pass, uint32_t columns) {
+  const uint32_t channels = target.channels, sample = target.depth / 8, step = channels * sample;
+  uint8_t* pixel = target.picture + (y * target.width + pass.x0) * 4;
+  for (uint32_t x = 0; x < columns; ++x, row += step, pixel += 4 * pass.dx) {
+    uint32_t values[4];
+    for (uint32_t k = 0; k < channels; ++k) values[k] = sample == 2 ? row[2 * k] << 8 | row[2 * k + 1] : row[k];
+    const bool grey = channels <= 2;
+    pixel[0] = row[0], pixel[1] = row[grey ? 0 : sample], pixel[2] = row[grey ? 0 : 2 * sample];
+    pixel[3] = (channels == 2 || channels == 4) && values[channels - 1] == 0 ? 0 : 255;
+    if (target.keyed && values[0] == target.key[0] &&
+        (grey || (values[1] == target.key[1] && values[2] == target.key[2]))) {
+      pixel[3] = 0;
+    }
+  }
+}
+
+// Reads the chunks up to the first IDAT and inflates the picture from it,
+// `bits` a pixel, into a block of `pixel_size` bytes a pixel, giving each row
+// to `take`. Ancillary chunks and PLTE are passed over, but for an indexed
+// picture's `palette` (PLTE, and tRNS's entries of alpha 0) and a grey or
+// colour picture's transparent colour (tRNS, into `target->key`).
+uint8_t* DecodeImage(PngImage* image, uint32_t bits, uint32_t pixel_size, Palette* palette, Target* target,
+                     TakeRow take) {
+  const uint32_t width = image->width, height = image->height;
+  const Pass* passes = image->interlaced ? kAdam7 : kWhole;
+  const int pass_count = image->interlaced ? 7 : 1;
   uint64_t inflated_size = 0;
   uint32_t widest_row = 0;  // in bytes, without the filter byte
   for (int p = 0; p < pass_count; ++p) {
@@ -196,36 +255,51 @@ Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
     inflated_size += uint64_t{rows} * (1 + row_size);
     widest_row = std::max(widest_row, row_size);
   }
-  const uint64_t picture_size = uint64_t{width} * height;
+  const uint64_t picture_size = uint64_t{width} * height * pixel_size;
   if (std::max(inflated_size, picture_size) >= kBlockLimit) StopWithCode(kOutOfMemory);
 
-  // The picture, then the row being read and the one above it, each with its filter byte.
-  uint8_t* picture = static_cast<uint8_t*>(AllocateBlock(picture_size + 2 * (uint64_t{widest_row} + 1)));
-  if (picture == nullptr) StopWithCode(kOutOfMemory);
-  uint8_t* row = picture + picture_size;
-  uint8_t* prior = row + widest_row + 1;
-
+  Chunks* chunks = &image->chunks;
+  const bool indexed = image->colour_type == 3;
+  uint8_t type[4];
+  uint32_t length;
   for (;;) {
-    length = ReadChunk(&chunks, type);
+    length = ReadChunk(chunks, type);
     if (IsType(type, "IDAT")) break;
     if (IsType(type, "IEND")) StopWithCode(kShortRead);  // an image without its data
-    if (palette != nullptr && IsType(type, "PLTE")) {
+    if (palette != nullptr && indexed && IsType(type, "PLTE")) {
       palette->count = std::min(length / 3, 256u);
-      std::memcpy(palette->colours, chunks.data, palette->count * 3);
+      std::memcpy(palette->colours, chunks->data, palette->count * 3);
     }
-    if (palette != nullptr && IsType(type, "tRNS")) {
-      for (uint32_t index = 0; index < std::min(length, 256u); ++index) palette->clear[index] = chunks.data[index] == 0;
+    if (palette != nullptr && indexed && IsType(type, "tRNS")) {
+      for (uint32_t index = 0; index < std::min(length, 256u); ++index)
+        palette->clear[index] = chunks->data[index] == 0;
+    }
+    const uint32_t key_size = image->colour_type == 0 ? 2 : 6;
+    if (!indexed && IsType(type, "tRNS") && length >= key_size) {
+      for (uint32_t k = 0; k < key_size / 2; ++k) target->key[k] = chunks->data[2 * k] << 8 | chunks->data[2 * k + 1];
+      target->keyed = true;
     }
     if ((type[0] & 0x20) == 0 && !IsType(type, "PLTE")) StopWithCode(kUnsupportedBitmap);
   }
+
+  // The picture, then the row being read and the one above it, each with its
+  // filter byte: allotted once the image data has begun. The system commits
+  // the picture's pages as the rows are written into them.
+  uint8_t* picture = static_cast<uint8_t*>(AllocateBlock(picture_size + 2 * (uint64_t{widest_row} + 1)));
+  if (picture == nullptr) StopWithCode(kOutOfMemory);
+  target->picture = picture;
+  uint8_t* row = picture + picture_size;
+  uint8_t* prior = row + widest_row + 1;
+
   zlib_arena_used = 0;  // whatever an earlier stream held is no longer used
   z_stream stream = {};
   stream.zalloc = ArenaAllocate;
   stream.zfree = ArenaFree;
   if (inflateInit(&stream) != Z_OK) StopWithCode(kOutOfMemory);
-  stream.next_in = chunks.data;
+  stream.next_in = chunks->data;
   stream.avail_in = length;
 
+  const uint32_t step = std::max(bits / 8, 1u);  // the bytes a pixel the filters look back
   for (int p = 0; p < pass_count; ++p) {
     const Pass& pass = passes[p];
     uint32_t columns = PassCount(width, pass.x0, pass.dx), rows = PassCount(height, pass.y0, pass.dy);
@@ -233,16 +307,41 @@ Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
     uint32_t row_size = (columns * bits + 7) / 8;
     std::memset(prior, 0, row_size + 1);
     for (uint32_t r = 0; r < rows; ++r) {
-      Inflate(&stream, &chunks, row, row_size + 1);
+      Inflate(&stream, chunks, row, row_size + 1);
       if (row[0] > 4) StopWithCode(kShortRead);  // no such filter: the data is damaged
-      UnfilterPngRow(row[0], row + 1, prior + 1, row_size, 1);
-      uint64_t y = pass.y0 + uint64_t{r} * pass.dy;
-      ExpandRow(row + 1, bits, columns, picture + y * width + pass.x0, pass.dx);
+      UnfilterPngRow(row[0], row + 1, prior + 1, row_size, step);
+      take(*target, row + 1, pass.y0 + uint64_t{r} * pass.dy, pass, columns);
       std::swap(row, prior);
     }
   }
   // The stream's memory is the arena's, and the rest of the stream is never read.
+  ReleaseBlock(chunks->data);
+  return picture;
+}
 
-  ReleaseBlock(chunks.data);
-  return {width, height, picture, width, true, picture};
+}  // namespace
+
+Picture ReadPng(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
+  if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
+  PngImage image;
+  ReadHeader(input, &image);
+  const uint32_t bits = image.depth;
+  if ((bits != 1 && bits != 2 && bits != 4 && bits != 8) || image.colour_type != 3) StopWithCode(kUnsupportedBitmap);
+  Target target = {nullptr, image.width, bits, 1, false, {}};
+  uint8_t* picture = DecodeImage(&image, bits, 1, palette, &target, TakeIndices);
+  return {image.width, image.height, picture, image.width, true, picture};
+}
+
+Picture ReadPngColours(FileHandle input, const uint8_t*, uint32_t, Palette* palette) {
+  if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
+  PngImage image;
+  ReadHeader(input, &image);
+  const uint32_t type = image.colour_type, depth = image.depth;
+  if ((depth != 8 && depth != 16) || (type != 0 && type != 2 && type != 4 && type != 6)) {
+    StopWithCode(kUnreadColours);
+  }
+  const uint32_t channels = type == 0 ? 1 : type == 2 ? 3 : type == 4 ? 2 : 4;
+  Target target = {nullptr, image.width, depth, channels, false, {}};
+  uint8_t* picture = DecodeImage(&image, channels * depth, 4, nullptr, &target, TakeColours);
+  return {image.width, image.height, picture, image.width * 4, true, picture, true};
 }

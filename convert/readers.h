@@ -26,10 +26,16 @@ inline uint32_t LoadBig32(const uint8_t* bytes) {
 // every format's signature or header fields that tell it.
 constexpr uint32_t kStartSize = 18;
 
+// How many bytes tessera-palette looks at to tell a full-colour picture:
+// enough for PNG's colour type, a bitmap's bits per pixel and a PCX's planes.
+constexpr uint32_t kHeadSize = 128;
+
 // A decoded picture: `height` rows of `width` palette indices, `stride` bytes
 // apart from `rows`, the top row first when `top_down`, else the bottom row
 // first. `block` holds them and is released once they are written; an empty
-// picture may have none.
+// picture may have none. A full-colour reader's rows hold `colours` instead:
+// red, green, blue and alpha a pixel, alpha 0 for a transparent pixel, else
+// 255.
 struct Picture {
   uint32_t width;
   uint32_t height;
@@ -37,6 +43,7 @@ struct Picture {
   uint32_t stride;
   bool top_down;
   void* block;
+  bool colours = false;
 };
 
 // A picture's own palette in stored order, for tessera-palette: entries
@@ -69,10 +76,33 @@ using Reader = Picture (*)(FileHandle input, const uint8_t* start, uint32_t got,
 // nothing else fits.
 Reader PickReader(const uint8_t* start, uint32_t got);
 
+// Picks the full-colour reader for a picture whose indexed reader is
+// `indexed` and whose first bytes are `got` bytes of `head` (kHeadSize when
+// the file is that long), or nullptr when it holds indices. Only
+// tessera-palette reads full colours: it hands this to ReadPicture, so tessera
+// carries none of them.
+using ColourPicker = Reader (*)(Reader indexed, const uint8_t* head, uint32_t got);
+Reader PickColourReader(Reader indexed, const uint8_t* head, uint32_t got);
+
+// Reads the picture `input` holds, from the file's first byte: its first
+// bytes pick the reader, which reads the rest (or stops the program). With a
+// `palette` the picture's own palette comes with it; with `pick_colours` a
+// full-colour picture comes as colours instead of a stop with 201.
+Picture ReadPicture(FileHandle input, Palette* palette, ColourPicker pick_colours);
+
 Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadPng(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+
+// The full-colour readers: 16-, 24- and 32-bit bitmaps; PNG colour types 0, 2,
+// 4 and 6 at 8 or 16 bits; TGA types 2 and 10 at 24 or 32 bits. A picture's
+// `palette` is left empty: its pixels index none. A full-colour picture of
+// another kind stops them with kUnreadColours, a code tessera never gives.
+constexpr uint32_t kUnreadColours = 202;
+Picture ReadBitmapColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadPngColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadTgaColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 #endif  // TESSERA_CONVERT_READERS_H_

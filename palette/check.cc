@@ -12,10 +12,6 @@
 
 namespace {
 
-// How many bytes of a picture are looked at to tell a full-colour one: enough
-// for PNG's colour type, a bitmap's bits per pixel and a PCX's planes.
-constexpr uint32_t kHeadSize = 128;
-
 bool Defined(const Palette& palette, uint32_t index) { return index >= palette.first && index < palette.count; }
 
 bool SameColour(const Palette& a, const Palette& b, uint32_t index) {
@@ -39,28 +35,19 @@ void FormatColour(const Palette& palette, uint32_t index, char text[16]) {
 }  // namespace
 
 int CheckPicture(const char* name, const Palette& palette) {
-  FileHandle input;
-  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
-  uint8_t head[kHeadSize];
-  uint32_t got;
-  if (uint32_t error = FileRead(input, head, sizeof head, &got)) StopWithCode(error);
-  const uint32_t start_size = std::min(got, kStartSize);
-  const Reader reader = PickReader(head, start_size);
-  if (IsFullColour(head, got, reader)) {
-    if (uint32_t error = FileClose(input)) StopWithCode(error);
+  Palette own;
+  const Picture picture = ReadPictureFile(name, &own);
+  if (picture.colours) {
+    ReleaseBlock(picture.block);
     std::printf("%s: no palette\n", name);
     return 1;
   }
-  if (uint32_t error = FileSeek(input, static_cast<int32_t>(start_size))) StopWithCode(error);
-  Palette own;
-  const Picture picture = reader(input, head, start_size, &own);
   bool used[256] = {};
   for (uint32_t row = 0; picture.rows != nullptr && row < picture.height; ++row) {
     const uint8_t* pixels = picture.rows + uint64_t{row} * picture.stride;
     for (uint32_t x = 0; x < picture.width; ++x) used[pixels[x]] = true;
   }
   ReleaseBlock(picture.block);
-  if (uint32_t error = FileClose(input)) StopWithCode(error);
 
   if (own.count <= own.first) {
     std::printf("%s: no palette\n", name);

@@ -1,7 +1,8 @@
 // Reads a palette file, telling its format by its content in this order: the
 // text and RIFF signatures, the picture signatures (PNG, GIF, "BM"), a length
 // of 768 or 772 bytes (a raw or Adobe table, never a picture), then the PCX
-// and TGA headers. A picture gives its own palette in stored order.
+// and TGA headers. A picture, read as tessera reads it, gives its own palette
+// in stored order. Pictures to check or remap are read here too.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -32,6 +33,14 @@ std::string ReadWhole(FileHandle input, uint64_t size) {
 
 }  // namespace
 
+Picture ReadPictureFile(const char* name, Palette* own) {
+  FileHandle input;
+  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
+  const Picture picture = ReadPicture(input, own, PickColourReader);
+  if (uint32_t error = FileClose(input)) StopWithCode(error);
+  return picture;
+}
+
 void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
   FileHandle input;
   if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
@@ -43,25 +52,27 @@ void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
 
   const bool text = StartsWith(start, got, "JASC-PAL") || StartsWith(start, got, "GIMP Palette");
   const bool riff = StartsWith(start, got, "RIFF") && got >= 12 && std::memcmp(start + 8, "PAL ", 4) == 0;
-  const bool signed_picture = StartsWith(start, got, "\x89PNG\r\n\x1A\n") || StartsWith(start, got, "GIF87a") ||
-                              StartsWith(start, got, "GIF89a") || StartsWith(start, got, "BM");
+  // A picture with a signature; PCX and TGA headers are only plausible, and
+  // tessera would take any other file as a bitmap, but a palette file of no
+  // known kind is no bitmap.
+  const Reader reader = PickReader(start, got);
+  const bool headed = reader == ReadPcx || reader == ReadTga;
+  const bool signed_picture = (reader != ReadBitmap && !headed) || StartsWith(start, got, "BM");
   const bool table = !text && !riff && !signed_picture && (size == 768 || size == 772);
   if (depth != 0 && !(table && size == 768)) ThrowProblem("--depth applies to a raw table of 768 bytes only");
   if (text || riff || table) {
     const std::string bytes = ReadWhole(input, size);
     if (text) {
-      ParseTextPalette(bytes, palette);
+      if (!ParseTextPalette(bytes, palette)) ThrowProblem("line 1: neither \"JASC-PAL\" nor \"GIMP Palette\"");
     } else if (riff) {
       ParseRiffPalette(bytes, palette);
     } else {
       ParseColourTable(bytes, depth, palette);
     }
   } else {
-    const Reader reader = PickReader(start, got);
-    if (!signed_picture && reader != ReadPcx && reader != ReadTga) {
-      ThrowProblem("not a palette file or a picture tessera reads");
-    }
-    const Picture picture = reader(input, start, got, palette);
+    if (!signed_picture && !headed) ThrowProblem("not a palette file or a picture tessera reads");
+    if (uint32_t error = FileSeek(input, 0)) StopWithCode(error);
+    const Picture picture = ReadPicture(input, palette, nullptr);
     ReleaseBlock(picture.block);
     if (palette->count <= palette->first) ThrowProblem("a picture without a palette of its own");
   }

@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   }
   if (command == "preview" || command == "remap") {  // read operand 2, write operand 3
     PackedFrame frame;
-    Colours indices;
+    Indices indices;
     int status = 0;
     try {
       if (command == "preview") {

@@ -1,7 +1,7 @@
 // tessera-palette: reads palettes, checks pictures against one, remaps
 // pictures into one and previews frames through one. The readers of convert/
-// hand back a picture's palette; the procedures here read palette files and
-// full-colour pictures and carry out the three commands.
+// hand back a picture, its palette or its colours; the procedures here read
+// palette files and carry out the three commands.
 #ifndef TESSERA_PALETTE_PALETTE_H_
 #define TESSERA_PALETTE_PALETTE_H_
 
@@ -36,21 +36,17 @@ bool ParseRiffPalette(const std::string& bytes, Palette* palette);
 // says) and Adobe colour tables of 772 bytes.
 void ParseColourTable(const std::string& bytes, uint32_t depth, Palette* palette);
 
-// A picture whose pixels are colours, not indices, or greys: it has no
-// palette its pixels index. `head` is the file's first `got` bytes.
-bool IsFullColour(const uint8_t* head, uint32_t got, Reader reader);
+// Reads the picture `name` as tessera would, through ReadPicture, with its
+// own palette into `own`; a full-colour picture comes as colours. The caller
+// releases the picture's block.
+Picture ReadPictureFile(const char* name, Palette* own);
 
-// A full-colour picture decoded: red, green, blue and alpha a pixel, the top
-// row first; alpha is 0 for a transparent pixel, else 255.
-struct Colours {
+// remap's result: a palette index a pixel, the top row first.
+struct Indices {
   uint32_t width;
   uint32_t height;
   std::vector<uint8_t> pixels;
 };
-
-// Reads the full-colour picture `reader` was picked for; throws, saying what
-// the picture is, for one that remap does not read.
-void ReadFullColour(FileHandle input, Reader reader, Colours* colours);
 
 // remap: what the command line asks beyond the files.
 struct RemapOptions {
@@ -62,14 +58,14 @@ struct RemapOptions {
 // into `indices`. 0 when every pixel has one; 1, having said why on standard
 // output, when colours are missing or transparent pixels have no index. A
 // picture that can't be read throws.
-int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Colours* indices);
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices);
 
 // remap: whether OUT names a bitmap or PNG, the outputs remap writes.
 bool IsRemapOutput(const std::string& name);
 
 // remap: writes the indices as an 8-bit bitmap or an indexed PNG (by the
 // name's extension) whose colours are the palette's.
-void WriteRemapped(const char* out_name, const Colours& indices, const Palette& palette);
+void WriteRemapped(const char* out_name, const Indices& indices, const Palette& palette);
 
 // Writes all of `size` bytes, or stops.
 void WriteBytes(FileHandle output, const void* bytes, uint32_t size);

@@ -83,7 +83,7 @@ uint8_t Tally(uint32_t found, uint32_t distance, uint32_t rgb, uint32_t x, uint3
 
 // A palette picture: a result per index, the picture's own index first.
 void RemapIndices(const Picture& picture, const Palette& own, const Palette& palette, const RemapOptions& options,
-                  Findings* findings, Colours* indices) {
+                  Findings* findings, Indices* indices) {
   uint32_t found[256], distance[256] = {};
   bool seen[256] = {};
   for (uint32_t index = 0; index < 256; ++index) {
@@ -203,8 +203,8 @@ uint32_t Look(const Palette& palette, uint32_t rgb, bool nearest, Search* search
 // A full-colour picture: a result per distinct colour, kept in a table of
 // open addressing that doubles when half full; a run of one colour is looked
 // up once.
-void RemapColours(const Colours& colours, const Palette& palette, const RemapOptions& options, Findings* findings,
-                  Colours* indices) {
+void RemapColours(const Picture& colours, const Palette& palette, const RemapOptions& options, Findings* findings,
+                  Indices* indices) {
   Search search;
   Arrange(palette, &search);
   uint32_t bits = 12, used = 0;
@@ -212,7 +212,8 @@ void RemapColours(const Colours& colours, const Palette& palette, const RemapOpt
   uint64_t last = 0;
   uint32_t last_pixel = 0;  // the opaque pixel last looked up, as its four bytes; none yet
   for (uint32_t y = 0; y < colours.height; ++y) {
-    const uint8_t* pixel = &colours.pixels[uint64_t{y} * colours.width * 4];
+    const uint32_t row = colours.top_down ? y : colours.height - 1 - y;
+    const uint8_t* pixel = colours.rows + uint64_t{row} * colours.stride;
     uint8_t* out = &indices->pixels[uint64_t{y} * colours.width];
     for (uint32_t x = 0; x < colours.width; ++x, pixel += 4) {
       if (pixel[3] == 0) {
@@ -279,37 +280,21 @@ bool EndsWith(const std::string& name, const char* end) {
 
 bool IsRemapOutput(const std::string& name) { return EndsWith(name, ".bmp") || EndsWith(name, ".png"); }
 
-int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Colours* indices) {
-  FileHandle input;
-  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
-  uint8_t head[128];
-  uint32_t got;
-  if (uint32_t error = FileRead(input, head, sizeof head, &got)) StopWithCode(error);
-  const uint32_t start_size = std::min(got, kStartSize);
-  const Reader reader = PickReader(head, start_size);
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices) {
   Findings findings = {};
-  // tessera takes a file of no other signature as a bitmap; its full colours
-  // are read only from one that says it is.
-  if (IsFullColour(head, got, reader) && (reader != ReadBitmap || (got >= 2 && head[0] == 'B' && head[1] == 'M'))) {
-    Colours colours;
-    ReadFullColour(input, reader, &colours);
-    if (uint32_t error = FileClose(input)) StopWithCode(error);
-    if (colours.pixels.empty()) ThrowProblem("an empty picture, which has nothing to remap");
-    *indices = {colours.width, colours.height, std::vector<uint8_t>(colours.pixels.size() / 4)};
-    RemapColours(colours, palette, options, &findings, indices);
-  } else {
-    if (uint32_t error = FileSeek(input, static_cast<int32_t>(start_size))) StopWithCode(error);
-    Palette own;
-    const Picture picture = reader(input, head, start_size, &own);
-    if (own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");
-    if (picture.rows == nullptr || picture.width == 0 || picture.height == 0) {
-      ThrowProblem("an empty picture, which has nothing to remap");
-    }
-    *indices = {picture.width, picture.height, std::vector<uint8_t>(uint64_t{picture.width} * picture.height)};
-    RemapIndices(picture, own, palette, options, &findings, indices);
-    ReleaseBlock(picture.block);
-    if (uint32_t error = FileClose(input)) StopWithCode(error);
+  Palette own;
+  const Picture picture = ReadPictureFile(name, &own);
+  if (!picture.colours && own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");
+  if (picture.rows == nullptr || picture.width == 0 || picture.height == 0) {
+    ThrowProblem("an empty picture, which has nothing to remap");
   }
+  *indices = {picture.width, picture.height, std::vector<uint8_t>(uint64_t{picture.width} * picture.height)};
+  if (picture.colours) {
+    RemapColours(picture, palette, options, &findings, indices);
+  } else {
+    RemapIndices(picture, own, palette, options, &findings, indices);
+  }
+  ReleaseBlock(picture.block);
 
   int status = 0;
   if (findings.missing_count > 0) {
@@ -334,7 +319,7 @@ int RemapPicture(const char* name, const Palette& palette, const RemapOptions& o
   return status;
 }
 
-void WriteRemapped(const char* out_name, const Colours& indices, const Palette& palette) {
+void WriteRemapped(const char* out_name, const Indices& indices, const Palette& palette) {
   const uint32_t width = indices.width, height = indices.height;
   uint32_t largest = 0;
   for (uint8_t index : indices.pixels) largest = std::max<uint32_t>(largest, index);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "convert/readers.h"
 #include "palette/palette.h"
 #include "platform/platform.h"
 
@@ -21,6 +22,8 @@ void StopWithCode(uint32_t code, int) {
       ThrowProblem("could not be written in full");
     case kUnsupportedBitmap:
       ThrowProblem("not a palette picture tessera reads");
+    case kUnreadColours:
+      ThrowProblem("a full-colour picture of a kind remap does not read; save it as a 24-bit PNG or bitmap");
     case kOutOfMemory:
       ThrowProblem("too large to read");
     case 2:

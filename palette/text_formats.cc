@@ -6,7 +6,7 @@
 //              and "Channels:" lines, "#" comments and blank lines between
 //              them say nothing about the colours
 //
-// Values are 0 to 255; 1 to 256 colours.
+// Values are 0 to 255; 1 to 256 colours. Blanks and tabs may end any line.
 #include <cstdint>
 #include <string>
 
@@ -14,18 +14,20 @@
 
 namespace {
 
-// The next line from `at`, without its line end; false past the last one.
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The next line from `at`, without its line end and the blanks and tabs
+// editors leave before it; false past the last one.
 bool NextLine(const std::string& text, size_t* at, std::string* line) {
   if (*at >= text.size()) return false;
   size_t end = text.find('\n', *at);
   if (end == std::string::npos) end = text.size();
   *line = text.substr(*at, end - *at);
   if (!line->empty() && line->back() == '\r') line->pop_back();
+  while (!line->empty() && IsBlank(line->back())) line->pop_back();
   *at = end + 1;
   return true;
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Reads `count` whole numbers of 0 to `largest` from the start of `line`,
 // each after blanks; true when they are all there, each ending in a blank or

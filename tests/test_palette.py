@@ -107,7 +107,7 @@ CHECK = [
     ("8 bits a channel", jasc(FIVE_BIT), [], {"pic": picture("tga", COLOURS)}, 1,
      lines("pic: 9 indices differ", *(f"  index {k}: {COLOURS[k]}, palette {FIVE_BIT[k]}" for k in (0, 1, 2, 3, 4, 5, 6, 8))), ""),
     ("no palette", jasc(COLOURS), [], {"a.png": make_png(5, 3, ROWS, before=()), "b.tga": make_tga(5, 3, ROWS,
-     map_type=0), "c.bmp": b"BM" + bytes(26) + b"\x18\0" + bytes(30)}, 1,
+     map_type=0), "c.bmp": make_bitmap(4, 4, bits=24, stream=bytes(48))}, 1,
      lines("a.png: no palette", "b.tga: no palette", "c.bmp: no palette"), ""),
     ("unreadable pictures among others", jasc(COLOURS), [], {"a.gif": picture("gif", COLOURS)[:-9],
      "b.bmp": picture("bmp", COLOURS), "missing.png": None}, 2, lines("b.bmp: ok"),
