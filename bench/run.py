@@ -15,7 +15,8 @@ uncompressed; then tessera-palette's check of the uncompressed one against a
 256-colour palette with tessera's conversion of it; the very last, remap of
 the drawn picture saved as a full-colour PNG against tessera's conversion of
 its indexed PNG, and remap --nearest of a 640 × 480 photograph-like picture
-against 256 colours.
+against 256 colours; and at the end the time and peak memory of the stops
+for two files of a few bytes that announce pictures of gigabytes.
 It prints figures and judges nothing: a busy machine gives slower figures,
 not a failure.
 """
@@ -153,8 +154,8 @@ def wall_time(command, cwd, output):
     return time.perf_counter() - start
 
 
-def peak_memory_kib(command, cwd):
-    result = subprocess.run(["/usr/bin/time", "-v", *command], cwd=cwd, check=True,
+def peak_memory_kib(command, cwd, check=True):
+    result = subprocess.run(["/usr/bin/time", "-v", *command], cwd=cwd, check=check,
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     for line in result.stderr.splitlines():
         if "Maximum resident set size" in line:
@@ -246,6 +247,8 @@ def main():
         print(f"tessera-palette remap of the drawn picture as a full-colour PNG: {remap[0]:.2f} ms, "
               f"{remap[0] / remap[1]:.2f} times tessera's conversion of its indexed PNG")
         print(f"tessera-palette remap --nearest of a 640 × 480 photograph against 256 colours: {remap[2]:.2f} ms")
+    for label, seconds, peak in small_files_of_large_pictures(program, os.path.abspath(args.palette_program)):
+        print(f"{label}: stops in {seconds * 1000:.1f} ms, peak memory {peak} KiB")
 
 
 def check_against_conversion(program, palette_program, data, runs):
@@ -327,6 +330,35 @@ def remap_against_conversion(program, palette_program, drawn, indexed, runs):
             for name, command in commands.items():
                 times[name].append(wall_time(command, work, outputs[name]))
         return tuple(statistics.median(times[name]) * 1000 for name in commands)
+    finally:
+        shutil.rmtree(work)
+
+
+def small_files_of_large_pictures(program, palette_program):
+    """Files of a few bytes that announce pictures of gigabytes: a GIF's
+    screen of 46000 × 46000 with a background and no image, and a colour PNG
+    of 16384 × 32767 with two bytes of image data. Each stop's time and peak
+    memory: a reader allots the picture only once the file shows it has one."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    gif = b"GIF89a" + struct.pack("<HHBBB", 46000, 46000, 0x80, 5, 0) + bytes(7)
+    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 16384, 32767, 8, 2, 0, 0, 0)) +
+           chunk(b"IDAT", b"\x78\x9c"))
+    work = tempfile.mkdtemp(prefix="tessera-bench-")
+    try:
+        for name, data in (("vantrel.tmp", gif), ("screen.gif", gif), ("large.png", png), ("palette.pal", bytes(768))):
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(data)
+        runs = [(f"tessera, the {len(gif)}-byte GIF", [program, "screen.gif"])]
+        if os.path.exists(palette_program):
+            runs += [(f"tessera-palette check, the {len(gif)}-byte GIF",
+                      [palette_program, "check", "palette.pal", "screen.gif"]),
+                     (f"tessera-palette remap, the {len(png)}-byte PNG",
+                      [palette_program, "remap", "palette.pal", "large.png", "out.bmp"])]
+        for label, command in runs:
+            start = time.perf_counter()
+            subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            yield label, time.perf_counter() - start, peak_memory_kib(command, work, check=False)
     finally:
         shutil.rmtree(work)
 

@@ -63,7 +63,7 @@ void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
   if (text || riff || table) {
     const std::string bytes = ReadWhole(input, size);
     if (text) {
-      if (!ParseTextPalette(bytes, palette)) ThrowProblem("line 1: neither \"JASC-PAL\" nor \"GIMP Palette\"");
+      ParseTextPalette(bytes, palette);
     } else if (riff) {
       ParseRiffPalette(bytes, palette);
     } else {

@@ -26,8 +26,9 @@ struct FileProblem {
 // 768-byte table (--depth), 0 to let its bytes tell.
 void LoadPalette(const char* name, uint32_t depth, Palette* palette);
 
-// JASC-PAL and GIMP palettes; false when the text is neither.
-bool ParseTextPalette(const std::string& text, Palette* palette);
+// JASC-PAL and GIMP palettes; throws, naming the line, for text that is
+// neither or that breaks their rules.
+void ParseTextPalette(const std::string& text, Palette* palette);
 
 // RIFF PAL files; false when the bytes are not one.
 bool ParseRiffPalette(const std::string& bytes, Palette* palette);

@@ -92,7 +92,7 @@ void ParseGimp(const std::string& text, size_t at, Palette* palette) {
 
 }  // namespace
 
-bool ParseTextPalette(const std::string& text, Palette* palette) {
+void ParseTextPalette(const std::string& text, Palette* palette) {
   *palette = {0, 0, 8, {}, {}};
   size_t at = 0;
   std::string line;
@@ -102,7 +102,6 @@ bool ParseTextPalette(const std::string& text, Palette* palette) {
   } else if (line == "GIMP Palette") {
     ParseGimp(text, at, palette);
   } else {
-    return false;
+    BadLine(1, "neither \"JASC-PAL\" nor \"GIMP Palette\"");
   }
-  return true;
 }

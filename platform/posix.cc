@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,7 +228,27 @@ uint32_t FileClose(FileHandle file) {
   return 0;
 }
 
+// Under AddressSanitizer the blocks come from its allocator instead, so that
+// a read or write past a block's end is caught, not lost in the rest of a page.
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSERA_CHECKED_BLOCKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSERA_CHECKED_BLOCKS 1
+#endif
+#endif
+
 void* AllocateBlock(size_t size) {
+#ifdef TESSERA_CHECKED_BLOCKS
+  void* checked = calloc(size, 1);
+  for (Block& slot : blocks) {
+    if (checked != nullptr && slot.start == nullptr) {
+      slot = {checked, size};
+      break;
+    }
+  }
+  return checked;
+#endif
   // Straight from the kernel, with no zeroing of our own: the read fills it.
   // A large block is aligned to 2 MiB and asks for huge pages, so that the
   // read faults in a few huge pages instead of thousands of small ones; the
@@ -259,7 +280,11 @@ void* AllocateBlock(size_t size) {
 void ReleaseBlock(void* block) {
   for (Block& slot : blocks) {
     if (block != nullptr && slot.start == block) {
+#ifdef TESSERA_CHECKED_BLOCKS
+      free(block);
+#else
       munmap(block, slot.size);
+#endif
       slot = {};
     }
   }

@@ -130,6 +130,13 @@ CHECK = [
      "pal: cut short: a data chunk too short for its 5 colours"),
     ("RIFF without data", riff(COLOURS)[:24], [], {"pic": b""}, 2, "", "pal: a RIFF palette without a data chunk"),
     ("Adobe count 0", act(COLOURS, count=0), [], {"pic": b""}, 2, "", "pal: not a count of 1 to 256 colours: 0"),
+    ("lines ending in blanks", jasc(COLOURS).replace(b"\r\n", b" \t\r\n"), [], {"pic": picture("gif", COLOURS)}, 0,
+     OK, ""),
+    ("not a picture", jasc(COLOURS), [], {"notes.txt": b"Notes: the tree wants a darker green, the bark more red.\n"},
+     2, "", "notes.txt: not a palette picture tessera reads"),
+    # 20 bytes: a screen of 46000 x 46000 with a background, and no image.
+    ("GIF of a large screen and no image", jasc(COLOURS), [], {"pic": b"GIF89a\xb0\xb3\xb0\xb3\x80\5\0" + bytes(7)}, 2,
+     "", "pic: damaged or cut short"),
     ("neither palette nor picture", b"just some text\n", [], {"pic": b""}, 2, "",
      "pal: not a palette file or a picture tessera reads"),
     ("damaged palette picture", picture("png", COLOURS)[:60], [], {"pic": b""}, 2, "", "pal: damaged or cut short"),

@@ -121,6 +121,17 @@ REMAP = [
     ("a tie goes to the lower index", [(0, 0, 0), (10, 0, 0), (0, 10, 0)], ["--nearest"],
      tga([[(5, 5, 0, 255), (0, 9, 0, 255)]]), "o.png", 0,
      lines("pic: 2 pixels moved to the nearest colour, the farthest by 7.1"), [bytes([0, 2])]),
+    # Full-colour pictures cut short or damaged, empty, or complete without IEND.
+    ("TGA image id past the end", COLOURS, ["--nearest"], bytes.fromhex("c800020000000000000000000100010018") +
+     b"\0\x10\x20\x30", "o.bmp", 2, "pic: damaged or cut short", None),
+    ("TGA colour map of a wrapping size", COLOURS, [], struct.pack("<BBBHHBHHHHBB", 0, 1, 2, 65535, 65535, 32, 0, 0,
+                                                                   1, 1, 24, 0) + b"\x10\x20\x30", "o.bmp", 2,
+     "pic: damaged or cut short", None),
+    ("RGB PNG far larger than its data", COLOURS, [], make_png(0, 0, head=png_chunk(b"IHDR", struct.pack(
+        ">IIBBBBB", 16384, 32767, 8, 2, 0, 0, 0)), stream=b"\x78\x9c"), "o.bmp", 2, "pic: damaged or cut short", None),
+    ("24-bit bitmap of width 0", COLOURS, [], bmp([[]] * 3), "o.bmp", 2,
+     "pic: an empty picture, which has nothing to remap", None),
+    ("RGB PNG without IEND", COLOURS, [], png(pixels(COLOURS))[:-12], "o.png", 0, "", ROWS),
     ("OUT neither .bmp nor .png", COLOURS, [], picture("bmp", COLOURS), "o.gif", 2,
      "tessera-palette: remap writes a .bmp or a .png, not o.gif", None),
     ("--transparent 256", COLOURS, ["--transparent", "256"], b"", "o.bmp", 2,
