@@ -286,6 +286,7 @@ void ReleaseBlock(void* block) {
       munmap(block, slot.size);
 #endif
       slot = {};
+      return;
     }
   }
 }
