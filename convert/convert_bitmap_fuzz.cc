@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "convert/convert_bitmap.h"
+#include "convert/fuzz_directory.h"
 #include "frontend/stop.h"
 #include "platform/platform.h"
 #include "zlib.h"
@@ -360,16 +361,7 @@ Outcome Expect(const uint8_t* data, size_t size) {
 [[noreturn]] void EndProgram() { std::abort(); }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("tessera-fuzz-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directory(directory);
-  std::filesystem::current_path(directory);
-  // libFuzzer ends the run with exit(): the directory goes with it.
-  static const std::filesystem::path made = directory;
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(made, ignored);
-  });
+  EnterFuzzDirectory("tessera-fuzz-");
   return 0;
 }
 

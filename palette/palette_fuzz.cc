@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 
+#include "convert/fuzz_directory.h"
 #include "palette/palette.h"
 #include "platform/platform.h"
 
@@ -67,15 +68,7 @@ uint64_t AnnouncedPixels(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("tessera-palette-fuzz-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directory(directory);
-  std::filesystem::current_path(directory);
-  static const std::filesystem::path made = directory;
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(made, ignored);
-  });
+  EnterFuzzDirectory("tessera-palette-fuzz-");
   // check and remap say what they find on standard output: not wanted here.
   Require(std::freopen("/dev/null", "w", stdout) != nullptr, "standard output not sent away");
   return 0;
