@@ -75,6 +75,7 @@ Reader PickReader(const uint8_t* start, uint32_t got) {
 Reader PickColourReader(Reader indexed, const uint8_t* head, uint32_t got) {
   if (indexed == ReadPng) return got >= 26 && head[25] != 3 ? ReadPngColours : nullptr;
   if (indexed == ReadTga) return head[2] != 1 && head[2] != 9 ? ReadTgaColours : nullptr;
+  if (indexed == ReadPcx) return got >= 66 && head[65] >= 3 && head[3] == 8 ? ReadPcxColours : nullptr;
   if (indexed == ReadBitmap && StartsWith(head, got, "BM", 2) && got >= 30) {
     const bool core = LoadLittle16(head + 14) == 12;
     return LoadLittle16(head + (core ? 24 : 28)) > 8 ? ReadBitmapColours : nullptr;

@@ -22,6 +22,10 @@
 // fewer the first 2^(bits x planes) entries of the header's table. The
 // picture is complete with its last scan line, padding included; nothing
 // after it is read.
+//
+// Full colours, which only tessera-palette reads (ReadPcxColours): three
+// planes of 8 bits, red, green and blue, or four with alpha, where 0 is
+// transparent unless every pixel has it.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -55,20 +59,61 @@ void ReadPcxPalette(FileHandle input, const uint8_t header[128], Palette* palett
   std::memcpy(palette->colours, table + 1, 768);
 }
 
+// The header's fields that say how the scan lines lie.
+struct PcxHeader {
+  uint8_t bytes[128];
+  bool runs;
+  uint32_t bits, planes, line_bytes, xmin, ymin, xmax, ymax;
+};
+
+void ReadHeader(ByteStream* stream, FileHandle input, const uint8_t* start, uint32_t got, PcxHeader* header) {
+  StartStream(stream, input, start, got);
+  if (!ReadBytes(stream, header->bytes, sizeof header->bytes)) StopWithCode(kShortRead);
+  const uint8_t* bytes = header->bytes;
+  header->runs = bytes[2] == 1;
+  header->bits = bytes[3], header->planes = bytes[65], header->line_bytes = LoadLittle16(bytes + 66);
+  header->xmin = LoadLittle16(bytes + 4), header->ymin = LoadLittle16(bytes + 6);
+  header->xmax = LoadLittle16(bytes + 8), header->ymax = LoadLittle16(bytes + 10);
+}
+
+// Where the runs stand between scan lines: copies of `value` still to come.
+struct Runs {
+  uint32_t left;
+  uint8_t value;
+};
+
+// Reads the next scan line, `line_size` bytes, into `line`.
+void ReadScanLine(ByteStream* stream, const PcxHeader& header, uint8_t* line, uint32_t line_size, Runs* runs) {
+  if (!header.runs) {
+    if (!ReadBytes(stream, line, line_size)) StopWithCode(kShortRead);
+    return;
+  }
+  for (uint32_t at = 0; at < line_size;) {
+    if (runs->left == 0) {
+      if (!NextByte(stream, &runs->value)) StopWithCode(kShortRead);
+      runs->left = 1;
+      if ((runs->value & 0xC0) == 0xC0) {
+        runs->left = runs->value & 0x3F;
+        if (!NextByte(stream, &runs->value)) StopWithCode(kShortRead);
+      }
+    }
+    uint32_t count = std::min(runs->left, line_size - at);
+    std::memset(line + at, runs->value, count);
+    at += count;
+    runs->left -= count;
+  }
+}
+
 }  // namespace
 
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
   ByteStream stream;
-  StartStream(&stream, input, start, got);
-  uint8_t header[128];
-  if (!ReadBytes(&stream, header, sizeof header)) StopWithCode(kShortRead);
-  const bool runs = header[2] == 1;
-  const uint32_t bits = header[3], planes = header[65], line_bytes = LoadLittle16(header + 66);
-  const uint32_t xmin = LoadLittle16(header + 4), ymin = LoadLittle16(header + 6);
-  const uint32_t xmax = LoadLittle16(header + 8), ymax = LoadLittle16(header + 10);
+  PcxHeader header;
+  ReadHeader(&stream, input, start, got, &header);
+  const uint32_t bits = header.bits, planes = header.planes, line_bytes = header.line_bytes;
   if (!(planes == 1 || (bits == 1 && planes >= 2 && planes <= 4))) StopWithCode(kUnsupportedBitmap);
-  if (xmax < xmin || ymax < ymin) StopWithCode(kUnsupportedBitmap);
-  const uint32_t width = xmax - xmin + 1, height = ymax - ymin + 1;
+  if (header.xmax < header.xmin || header.ymax < header.ymin) StopWithCode(kUnsupportedBitmap);
+  const uint32_t width = header.xmax - header.xmin + 1, height = header.ymax - header.ymin + 1;
   if (width > 65535 || height > 65535 || line_bytes * 8ull < uint64_t{width} * bits) {
     StopWithCode(kUnsupportedBitmap);
   }
@@ -80,27 +125,9 @@ Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   if (pixels == nullptr) StopWithCode(kOutOfMemory);
   uint8_t* line = pixels + size;
 
-  uint32_t run = 0;  // copies of `value` still to come
-  uint8_t value = 0;
+  Runs runs = {0, 0};
   for (uint32_t y = 0; y < height; ++y) {
-    if (!runs) {
-      if (!ReadBytes(&stream, line, line_size)) StopWithCode(kShortRead);
-    } else {
-      for (uint32_t at = 0; at < line_size;) {
-        if (run == 0) {
-          if (!NextByte(&stream, &value)) StopWithCode(kShortRead);
-          run = 1;
-          if ((value & 0xC0) == 0xC0) {
-            run = value & 0x3F;
-            if (!NextByte(&stream, &value)) StopWithCode(kShortRead);
-          }
-        }
-        uint32_t count = std::min(run, line_size - at);
-        std::memset(line + at, value, count);
-        at += count;
-        run -= count;
-      }
-    }
+    ReadScanLine(&stream, header, line, line_size, &runs);
     uint8_t* row = pixels + uint64_t{y} * width;
     if (planes == 1) {
       ExpandRow(line, bits, width, row);
@@ -114,6 +141,35 @@ Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
       }
     }
   }
-  if (palette != nullptr) ReadPcxPalette(input, header, palette);
+  if (palette != nullptr) ReadPcxPalette(input, header.bytes, palette);
   return {width, height, pixels, width, true, pixels};
+}
+
+Picture ReadPcxColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
+  if (palette != nullptr) *palette = {0, 0, 8, {}, {}};
+  ByteStream stream;
+  PcxHeader header;
+  ReadHeader(&stream, input, start, got, &header);
+  const uint32_t planes = header.planes, line_bytes = header.line_bytes;
+  if (header.bits != 8 || (planes != 3 && planes != 4)) StopWithCode(kUnreadColours);
+  if (header.xmax < header.xmin || header.ymax < header.ymin) StopWithCode(kUnsupportedBitmap);
+  const uint32_t width = header.xmax - header.xmin + 1, height = header.ymax - header.ymin + 1;
+  if (width > 65535 || height > 65535 || line_bytes < width) StopWithCode(kUnsupportedBitmap);
+  const uint64_t size = uint64_t{width} * height * 4;
+  if (size >= kBlockLimit) StopWithCode(kOutOfMemory);
+  const uint32_t line_size = planes * line_bytes;
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(size + line_size));
+  if (pixels == nullptr) StopWithCode(kOutOfMemory);
+  uint8_t* line = pixels + size;
+  Runs runs = {0, 0};
+  for (uint32_t y = 0; y < height; ++y) {
+    ReadScanLine(&stream, header, line, line_size, &runs);
+    uint8_t* pixel = pixels + uint64_t{y} * width * 4;
+    for (uint32_t x = 0; x < width; ++x, pixel += 4) {
+      for (uint32_t plane = 0; plane < 3; ++plane) pixel[plane] = line[plane * line_bytes + x];
+      pixel[3] = planes == 4 && line[3 * line_bytes + x] == 0 ? 0 : 255;
+    }
+  }
+  if (planes == 4) ClearUnusedAlpha(pixels, size / 4);
+  return {width, height, pixels, width * 4, true, pixels, true};
 }

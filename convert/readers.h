@@ -97,12 +97,14 @@ Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 // The full-colour readers: 16-, 24- and 32-bit bitmaps; PNG colour types 0, 2,
-// 4 and 6 at 8 or 16 bits; TGA types 2 and 10 at 24 or 32 bits. A picture's
+// 4 and 6 at 8 or 16 bits; TGA types 2 and 10 at 24 or 32 bits; PCX of 3 or 4
+// planes of 8 bits. A picture's
 // `palette` is left empty: its pixels index none. A full-colour picture of
 // another kind stops them with kUnreadColours, a code tessera never gives.
 constexpr uint32_t kUnreadColours = 202;
 Picture ReadBitmapColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadPngColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadTgaColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadPcxColours(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 #endif  // TESSERA_CONVERT_READERS_H_

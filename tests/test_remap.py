@@ -8,7 +8,7 @@ import subprocess
 import sys
 import zlib
 
-from harness import Case, make_bitmap, make_png, png_chunk, png_passes, png_predict, target
+from harness import Case, make_bitmap, make_pcx, make_png, png_chunk, png_passes, png_predict, target
 from test_palette import COLOURS, ROWS, SWAPPED, VGA, corpus_pictures, jasc, lines, picture, pillow, rgb, \
     run_palette, scaled
 
@@ -132,6 +132,8 @@ REMAP = [
     ("24-bit bitmap of width 0", COLOURS, [], bmp([[]] * 3), "o.bmp", 2,
      "pic: an empty picture, which has nothing to remap", None),
     ("RGB PNG without IEND", COLOURS, [], png(pixels(COLOURS))[:-12], "o.png", 0, "", ROWS),
+    ("PCX of three planes", COLOURS, [], make_pcx(5, 3, planes=3, rle=False, data=b"".join(
+        bytes(COLOURS[k][c] for k in row).ljust(6, b"\0") for row in ROWS for c in range(3))), "o.bmp", 0, "", ROWS),
     ("OUT neither .bmp nor .png", COLOURS, [], picture("bmp", COLOURS), "o.gif", 2,
      "tessera-palette: remap writes a .bmp or a .png, not o.gif", None),
     ("--transparent 256", COLOURS, ["--transparent", "256"], b"", "o.bmp", 2,
