@@ -18,6 +18,7 @@ inline uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] 
 inline uint32_t LoadLittle32(const uint8_t* bytes) {
   return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
+inline uint32_t LoadBig16(const uint8_t* bytes) { return bytes[0] << 8 | bytes[1]; }
 inline uint32_t LoadBig32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
 }
@@ -74,5 +75,7 @@ Picture ReadPng(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
 Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadPsd(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadIff(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 #endif  // TESSERA_CONVERT_READERS_H_
