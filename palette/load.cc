@@ -1,5 +1,6 @@
 // Reads a palette file, telling its format by its content in this order: the
-// text and RIFF signatures, the picture signatures (PNG, GIF, "BM"), a length
+// text and RIFF signatures, the picture signatures (PNG, GIF, "BM", "8BPS",
+// "FORM"), a length
 // of 768 or 772 bytes (a raw or Adobe table, never a picture), then the PCX
 // and TGA headers. A picture gives its own palette in stored order.
 #include <cstdint>
@@ -44,7 +45,8 @@ void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
   const bool text = StartsWith(start, got, "JASC-PAL") || StartsWith(start, got, "GIMP Palette");
   const bool riff = StartsWith(start, got, "RIFF") && got >= 12 && std::memcmp(start + 8, "PAL ", 4) == 0;
   const bool signed_picture = StartsWith(start, got, "\x89PNG\r\n\x1A\n") || StartsWith(start, got, "GIF87a") ||
-                              StartsWith(start, got, "GIF89a") || StartsWith(start, got, "BM");
+                              StartsWith(start, got, "GIF89a") || StartsWith(start, got, "BM") ||
+                              StartsWith(start, got, "8BPS") || StartsWith(start, got, "FORM");
   const bool table = !text && !riff && !signed_picture && (size == 768 || size == 772);
   if (depth != 0 && !(table && size == 768)) ThrowProblem("--depth applies to a raw table of 768 bytes only");
   if (text || riff || table) {
