@@ -10,9 +10,10 @@ same directory; the table gives the median wall time of each, the ratios, and
 tessera's peak resident memory against what the program may hold (the pixel
 block, and for a compressed picture the stream beside it) plus 2 MiB. The last
 lines compare the same drawn picture compressed with RLE8, saved as an
-indexed PNG, and saved by Pillow as GIF, RLE TGA and PCX, with it
-uncompressed; then tessera-palette's check of the uncompressed one against a
-256-colour palette with tessera's conversion of it; the very last, remap of
+indexed PNG, saved by Pillow as GIF, RLE TGA and PCX, and saved as an RLE
+Photoshop document and a ByteRun1 ILBM, with it uncompressed; then
+tessera-palette's check of the uncompressed one against a 256-colour palette
+with tessera's conversion of it; the very last, remap of
 the drawn picture saved as a full-colour PNG against tessera's conversion of
 its indexed PNG, and remap --nearest of a 640 × 480 photograph-like picture
 against 256 colours; and at the end the time and peak memory of the stops
@@ -125,6 +126,50 @@ def indexed_png(width, height, rows):
             chunk(b"IEND", b""))
 
 
+def packbits(data):
+    """PackBits, PSD's RLE and ILBM's ByteRun1: repeats of two or more as
+    runs, literals of up to 128 bytes between them."""
+    out, at = bytearray(), 0
+    while at < len(data):
+        run = 1
+        while run < 128 and at + run < len(data) and data[at + run] == data[at]:
+            run += 1
+        if run > 1:
+            out += bytes([257 - run, data[at]])
+            at += run
+            continue
+        end = at + 1
+        while end < len(data) and end - at < 128 and not (end + 1 < len(data) and data[end] == data[end + 1]):
+            end += 1
+        out += bytes([end - at - 1]) + data[at:end]
+        at = end
+    return bytes(out)
+
+
+def rle_psd(width, height, rows):
+    """An indexed Photoshop document of `rows`, RLE, as Photoshop saves one."""
+    packed = [packbits(row) for row in rows]
+    return (struct.pack(">4sH6xHIIHHI", b"8BPS", 1, 1, height, width, 8, 2, 768) + bytes(range(256)) * 3 +
+            bytes(8) + b"\0\1" + struct.pack(f">{height}H", *map(len, packed)) + b"".join(packed))
+
+
+def byterun1_ilbm(width, height, rows):
+    """An ILBM of `rows` in 8 planes, each plane's row in ByteRun1, as Deluxe
+    Paint saves one."""
+    def chunk(kind, data):
+        return kind + struct.pack(">I", len(data)) + data + bytes(len(data) % 2)
+    plane_bytes, body = (width + 15) // 16 * 2, bytearray()
+    for row in rows:
+        for plane in range(8):
+            bits = bytearray(plane_bytes)
+            for x, index in enumerate(row):
+                bits[x // 8] |= (index >> plane & 1) << (7 - x % 8)
+            body += packbits(bytes(bits))
+    chunks = (chunk(b"BMHD", struct.pack(">HHhhBBBBHBBhh", width, height, 0, 0, 8, 0, 1, 0, 0, 1, 1, width, height)) +
+              chunk(b"CMAP", bytes(k for k in range(256) for _ in range(3))) + chunk(b"BODY", bytes(body)))
+    return b"FORM" + struct.pack(">I", 4 + len(chunks)) + b"ILBM" + chunks
+
+
 # Saves the 640 x 480 palette indices read from standard input in the format
 # and with the options named on the command line, to standard output.
 PILLOW_SAVE = r"""
@@ -191,6 +236,11 @@ def main():
         for label, options in [("GIF", ["GIF"]), ("RLE TGA", ["TGA", "compression=tga_rle"]), ("PCX", ["PCX"])]:
             saved[label] = pillow_saved(args.python, drawn, *options)
             cases.append((f"640 × 480 drawn, {label}", 640, 480, saved[label], len(saved[label])))
+    # PSD and ILBM are read through the same buffer; Pillow reads no ILBM.
+    for label, data in [("RLE PSD", rle_psd(640, 480, drawn)), ("ByteRun1 ILBM", byterun1_ilbm(640, 480, drawn))]:
+        saved[label] = data
+        cases.append((f"640 × 480 drawn, {label}", 640, 480, data, len(data)))
+    not_pillow = {"640 × 480 drawn, ByteRun1 ILBM"}
 
     print(f"| picture | tessera | cp | Pillow | tessera / cp | Pillow / tessera | peak memory | may hold + 2 MiB |")
     print(f"|---|---:|---:|---:|---:|---:|---:|---:|")
@@ -208,7 +258,7 @@ def main():
                 "Pillow": [args.python, "convert.py", "C:\\art\\pic.bmp"],
             }
             outputs = {"tessera": "pic.frm", "cp": "copy.tmp", "Pillow": "pic.frm"}
-            if not pillow:
+            if not pillow or label in not_pillow:
                 del commands["Pillow"]
             # Fewer runs for big pictures; Pillow, far slower, runs a tenth as often.
             runs = max(20, min(args.runs, args.runs * 300000 // (width * height)))
@@ -224,8 +274,8 @@ def main():
             # height bytes and holds its stream beside them.
             held = width * height + compressed if compressed else (width + 3) // 4 * 4 * height
             peak = peak_memory_kib(commands["tessera"], work)
-            pillow_ms = f"{median['Pillow']:.2f} ms" if pillow else ""
-            pillow_ratio = f"{median['Pillow'] / median['tessera']:.1f}" if pillow else ""
+            pillow_ms = f"{median['Pillow']:.2f} ms" if "Pillow" in median else ""
+            pillow_ratio = f"{median['Pillow'] / median['tessera']:.1f}" if "Pillow" in median else ""
             print(f"| {label} | {median['tessera']:.2f} ms | {median['cp']:.2f} ms | {pillow_ms} "
                   f"| {median['tessera'] / median['cp']:.2f} | {pillow_ratio} "
                   f"| {peak} KiB | {held / 1024 + 2048:.0f} KiB |", flush=True)
@@ -236,7 +286,7 @@ def main():
     print(f"The drawn picture, indexed PNG ({len(png)} bytes) against uncompressed: "
           f"{medians['640 × 480 drawn, PNG'] / medians['640 × 480 drawn']:.2f} times the time")
     for label, data in saved.items():
-        print(f"The drawn picture, {label} by Pillow ({len(data)} bytes) against uncompressed: "
+        print(f"The drawn picture, {label} ({len(data)} bytes) against uncompressed: "
               f"{medians[f'640 × 480 drawn, {label}'] / medians['640 × 480 drawn']:.2f} times the time")
     check = check_against_conversion(program, os.path.abspath(args.palette_program), bitmap(640, 480, drawn), args.runs)
     if check:

@@ -13,7 +13,11 @@
 //     piece and each row expanded to one byte a pixel (decode.h).
 //   - RLE8 with 8 bits, RLE4 with 4 bits, bottom-up only: the stream runs from
 //     the pixel-data offset to the end of the file and is decoded into the
-//     picture (decode.h).
+//     picture (decode.h). RLE8 under a bit count of 1 or 4, as Java's ImageIO
+//     writes pictures of up to 16 colours, is read as RLE8 too: the indices
+//     are in the data, whatever the bit count says. RLE4 under a bit count of
+//     1 is not read: its runs are padded wrongly, and no reading of them
+//     gives the right indices for every picture.
 //   - An OS/2 bitmap's 12-byte core header holds 16-bit width and height and
 //     no compression; a file may end right after it. Every other header is
 //     read as its first 40 bytes, which shorter ones fill with the colour
@@ -78,8 +82,8 @@ bool ReadLayout(const uint8_t info_header[40], Layout* layout) {
   switch (layout->compression) {
     case kUncompressed:
       return layout->bits == 1 || layout->bits == 2 || layout->bits == 4 || layout->bits == 8;
-    case kRle8:
-      return layout->bits == 8 && !layout->top_down;  // the format has no top-down RLE
+    case kRle8:  // Java's writers give RLE8 data a bit count of 1 or 4 when there are 16 colours or fewer
+      return (layout->bits == 1 || layout->bits == 4 || layout->bits == 8) && !layout->top_down;
     case kRle4:
       return layout->bits == 4 && !layout->top_down;
     default:
@@ -184,7 +188,7 @@ Picture ReadBitmap(FileHandle input, const uint8_t* start, uint32_t got, Palette
     for (uint32_t row = 0; row < height; ++row) {
       ExpandRow(data + uint64_t{row} * stride, layout.bits, width, pixels + uint64_t{row} * width);
     }
-  } else if (!DecodeRle(data, data_size, layout.bits, width, height, pixels)) {
+  } else if (!DecodeRle(data, data_size, layout.compression == kRle8 ? 8 : 4, width, height, pixels)) {
     StopWithCode(kShortRead);
   }
   ReleaseBlock(data);

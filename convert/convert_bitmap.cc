@@ -1,6 +1,7 @@
 // Converts the picture that the calling script leaves as "vantrel.tmp". Its
 // first bytes pick the reader: PNG's signature a PNG (png.cc), "GIF87a" or
-// "GIF89a" a GIF (gif.cc), "BM" a Windows bitmap (bitmap.cc); of the rest a
+// "GIF89a" a GIF (gif.cc), "BM" a Windows bitmap (bitmap.cc), "8BPS" a
+// Photoshop document (psd.cc), "FORM" an IFF picture (iff.cc); of the rest a
 // PCX header (pcx.cc), then a plausible TGA header (tga.cc); anything else is
 // read as a bitmap. tessera-palette reads every picture through the same
 // ReadPicture, and full colours too where it asks (PickColourReader).
@@ -65,6 +66,8 @@ Reader PickReader(const uint8_t* start, uint32_t got) {
   if (StartsWith(start, got, kPngSignature, sizeof kPngSignature)) return ReadPng;
   if (StartsWith(start, got, "GIF87a", 6) || StartsWith(start, got, "GIF89a", 6)) return ReadGif;
   if (StartsWith(start, got, "BM", 2)) return ReadBitmap;
+  if (StartsWith(start, got, "8BPS", 4)) return ReadPsd;
+  if (StartsWith(start, got, "FORM", 4)) return ReadIff;
   if (IsPcx(start, got)) return ReadPcx;
   if (IsTga(start, got)) return ReadTga;
   return ReadBitmap;

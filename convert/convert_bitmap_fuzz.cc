@@ -9,10 +9,11 @@
 // - a stop: exactly the code the input calls for, and the earlier frame
 //   untouched;
 // - either way: "vantrel.tmp" unchanged and no other file left behind.
-// GIF, TGA and PCX files are checked only for what must hold whatever they
-// hold (ExpectFrameOrStop): a code the program has, a frame exactly as long
-// as its header says, and the same untouched earlier frame and clean
-// directory. Their pixels are checked by the end-to-end tables and corpus.
+// GIF, TGA, PCX, PSD and IFF files are checked only for what must hold
+// whatever they hold (ExpectFrameOrStop): a code the program has, a frame
+// exactly as long as its header says, and the same untouched earlier frame
+// and clean directory. Their pixels are checked by the end-to-end tables and
+// corpus.
 // The custom mutator makes the CRCs of a PNG's chunks right again half the
 // time, so that a mutation reaches what the chunk holds instead of stopping
 // at its CRC.
@@ -62,6 +63,7 @@ int64_t Uint32(const uint8_t* bytes) { return static_cast<uint32_t>(Int32(bytes)
 
 int64_t Uint16(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8; }
 
+int64_t Big16(const uint8_t* bytes) { return bytes[0] << 8 | bytes[1]; }
 int64_t Big32(const uint8_t* bytes) { return int64_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]; }
 
 void Require(bool condition, const char* what) {
@@ -257,14 +259,46 @@ bool IsTga(const uint8_t* data, size_t size) {
          (data[1] == 0 || one_of(data[7], {15, 16, 24, 32}));
 }
 
-// The picture size a GIF, PCX or TGA header gives (0 when the header is cut
-// short or the size is negative), or -1 for a file of another format.
+// A GIF's picture size: the logical screen's, a side of 0 taken from the
+// first image's far edge; 0 when the file ends before that is known.
+int64_t GifPixels(const uint8_t* data, size_t size) {
+  if (size < 13) return 0;
+  size_t at = 13 + (data[10] & 0x80 ? 3u << ((data[10] & 7) + 1) : 0);
+  while (at + 2 <= size && data[at] == 0x21) {  // extensions: label, then sub-blocks
+    for (at += 2; at < size && data[at] != 0; at += 1 + data[at]) {
+    }
+    ++at;
+  }
+  int64_t width = Uint16(data + 6), height = Uint16(data + 8);
+  if ((width == 0 || height == 0) && (at + 9 > size || data[at] != 0x2C)) return 0;
+  if (width == 0) width = Uint16(data + at + 1) + Uint16(data + at + 5);
+  if (height == 0) height = Uint16(data + at + 3) + Uint16(data + at + 7);
+  return width * height;
+}
+
+// An IFF picture's size, from its first BMHD before BODY; 0 without one.
+int64_t IffPixels(const uint8_t* data, size_t size) {
+  for (size_t at = 12; at + 12 <= size; at += 8 + Big32(data + at + 4) + (Big32(data + at + 4) & 1)) {
+    if (std::memcmp(data + at, "BODY", 4) == 0) break;
+    if (std::memcmp(data + at, "BMHD", 4) == 0) return Big16(data + at + 8) * Big16(data + at + 10);
+  }
+  return 0;
+}
+
+// The picture size a GIF, PCX, TGA, PSD or IFF header gives (0 when the
+// header is cut short or the size is negative or past what a frame holds),
+// or -1 for a file of another format.
 int64_t OtherFormatPixels(const uint8_t* data, size_t size) {
   int64_t pixels;
   if (IsGif(data, size)) {
-    pixels = size >= 10 ? Uint16(data + 6) * Uint16(data + 8) : 0;
+    pixels = GifPixels(data, size);
   } else if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
     return -1;
+  } else if (size >= 4 && std::memcmp(data, "8BPS", 4) == 0) {
+    const int64_t height = size >= 26 ? Big32(data + 14) : 0, width = size >= 26 ? Big32(data + 18) : 0;
+    pixels = width <= 65535 && height <= 65535 ? width * height : 0;
+  } else if (size >= 4 && std::memcmp(data, "FORM", 4) == 0) {
+    pixels = IffPixels(data, size);
   } else if (IsPcx(data, size)) {
     pixels = size >= 12 ? (Uint16(data + 8) - Uint16(data + 4) + 1) * (Uint16(data + 10) - Uint16(data + 6) + 1) : 0;
   } else if (IsTga(data, size)) {

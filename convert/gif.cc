@@ -29,7 +29,11 @@
 // What converts: the first image, painted at (left, top) on a screen of the
 // logical screen's size; pixels off the screen are dropped, and those the
 // image doesn't cover are the background index when there is a global colour
-// table, otherwise 0. The colour tables are passed over: a frame holds
+// table, otherwise 0. A screen side of 0, as some writers leave it, takes the
+// first image's far edge on that side (left + width, top + height); a side
+// that is 0 even then, or above 65535, is not converted. The screen is made
+// once the first image's descriptor has given its size, so a file with no
+// image never has one. The colour tables are passed over: a frame holds
 // indices, so the palette is not read. Only tessera-palette, which asks for
 // it, reads them: the image's local table when it has one, else the global
 // table, and the transparent index of the graphic control extension nearest
@@ -180,16 +184,8 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   StartStream(&stream, input, start, got);
   uint8_t screen[13];  // the signature, then the logical screen descriptor
   if (!ReadBytes(&stream, screen, sizeof screen)) StopWithCode(kShortRead);
-  const uint32_t width = LoadLittle16(screen + 6), height = LoadLittle16(screen + 8);
-  if (width == 0 || height == 0) StopWithCode(kUnsupportedBitmap);
-  const uint64_t picture_size = uint64_t{width} * height;
-  if (picture_size >= kBlockLimit) StopWithCode(kOutOfMemory);
-  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size));
-  if (pixels == nullptr) StopWithCode(kOutOfMemory);
-  const Picture picture = {width, height, pixels, width, true, pixels};
-
+  const uint32_t screen_width = LoadLittle16(screen + 6), screen_height = LoadLittle16(screen + 8);
   const uint8_t flags = screen[10], background = screen[11];
-  if (flags & 0x80 && background != 0) std::memset(pixels, background, picture_size);
   if (palette != nullptr) {
     *palette = {0, 0, 8, {}, {}};
     ReadColourTable(&stream, ColourTableSize(flags), palette);
@@ -221,10 +217,21 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   uint8_t descriptor[9];
   if (!ReadBytes(&stream, descriptor, sizeof descriptor)) StopWithCode(kShortRead);
   Painter painter = {};
-  painter.screen = pixels;
-  painter.screen_width = width, painter.screen_height = height;
   painter.left = LoadLittle16(descriptor), painter.top = LoadLittle16(descriptor + 2);
   painter.width = LoadLittle16(descriptor + 4), painter.height = LoadLittle16(descriptor + 6);
+  // A side of the screen that is 0 takes the image's far edge on that side.
+  const uint32_t width = screen_width != 0 ? screen_width : painter.left + painter.width;
+  const uint32_t height = screen_height != 0 ? screen_height : painter.top + painter.height;
+  if (width == 0 || height == 0) StopWithCode(kUnsupportedBitmap);
+  if (width > 65535 || height > 65535) StopWithCode(kUnsupportedBitmap);
+  const uint64_t picture_size = uint64_t{width} * height;
+  if (picture_size >= kBlockLimit) StopWithCode(kOutOfMemory);
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size));
+  if (pixels == nullptr) StopWithCode(kOutOfMemory);
+  const Picture picture = {width, height, pixels, width, true, pixels};
+  if (flags & 0x80 && background != 0) std::memset(pixels, background, picture_size);
+  painter.screen = pixels;
+  painter.screen_width = width, painter.screen_height = height;
   painter.interlaced = descriptor[8] & 0x40;
   if (palette != nullptr) ReadColourTable(&stream, ColourTableSize(descriptor[8]), palette);
   if (painter.width == 0 || painter.height == 0) return picture;  // it covers nothing

@@ -18,6 +18,7 @@ inline uint32_t LoadLittle16(const uint8_t* bytes) { return bytes[0] | bytes[1] 
 inline uint32_t LoadLittle32(const uint8_t* bytes) {
   return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
+inline uint32_t LoadBig16(const uint8_t* bytes) { return bytes[0] << 8 | bytes[1]; }
 inline uint32_t LoadBig32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
 }
@@ -95,6 +96,8 @@ Picture ReadPng(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
 Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadPsd(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadIff(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 // The full-colour readers: 16-, 24- and 32-bit bitmaps; PNG colour types 0, 2,
 // 4 and 6 at 8 or 16 bits; TGA types 2 and 10 at 24 or 32 bits; PCX of 3 or 4

@@ -1,7 +1,7 @@
 @echo off
 rem Converts every picture in FOLDER into a frame beside it, the way the art
-rem pipeline does: *.bmp, *.png, *.gif, *.tga and *.pcx, the formats tessera
-rem reads. The picture is copied to vantrel.tmp in FOLDER, and tessera.exe,
+rem pipeline does: *.bmp, *.png, *.gif, *.tga, *.pcx, *.psd, *.lbm and *.iff,
+rem the formats tessera reads. The picture is copied to vantrel.tmp in FOLDER, and tessera.exe,
 rem which sits beside this script, is called there with the picture's name.
 rem Pictures whose names agree up to the first dot (tree.bmp, tree.png) give
 rem one frame, tree.frm: the last one converted.
@@ -73,9 +73,9 @@ rem the copy is made writable. With palette.pal, a picture is checked
 rem quietly first; one that fails the check is checked again to show why.
 rem Inside the loop every if takes a block: Wine's cmd runs the lines after a
 rem one-line if in a block as if they were the if's own.
-for %%p in (*.bmp *.png *.gif *.tga *.pcx) do (
+for %%p in (*.bmp *.png *.gif *.tga *.pcx *.psd *.lbm *.iff) do (
   set picture=
-  for %%e in (.bmp .png .gif .tga .pcx) do if /i "%%~xp"=="%%e" set picture=yes
+  for %%e in (.bmp .png .gif .tga .pcx .psd .lbm .iff) do if /i "%%~xp"=="%%e" set picture=yes
   set differs=
   if defined palette (
     if defined picture (

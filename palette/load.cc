@@ -1,8 +1,9 @@
 // Reads a palette file, telling its format by its content in this order: the
-// text and RIFF signatures, the picture signatures (PNG, GIF, "BM"), a length
-// of 768 or 772 bytes (a raw or Adobe table, never a picture), then the PCX
-// and TGA headers. A picture, read as tessera reads it, gives its own palette
-// in stored order. Pictures to check or remap are read here too.
+// text and RIFF signatures, the picture signatures (PNG, GIF, "BM", and those
+// of the other formats tessera reads), a length of 768 or 772 bytes (a raw or
+// Adobe table, never a picture), then the PCX and TGA headers. A picture,
+// read as tessera reads it, gives its own palette in stored order. Pictures to
+// check or remap are read here too.
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -483,6 +483,51 @@ def make_gif(width, height, rows=None, blocks=None, background=0, global_table=T
             bytes(768) * global_table + b"".join(blocks) + b";")
 
 
+def packbits(data):
+    """PackBits (PSD's RLE, IFF's ByteRun1): repeats of two or more as runs,
+    the rest as literals."""
+    out, at = bytearray(), 0
+    while at < len(data):
+        most = min(128, len(data) - at)
+        run = next((n for n in range(1, most) if data[at + n] != data[at]), most)
+        end = next((e for e in range(at + 1, at + most) if data[e] == data[e - 1]), at + most)
+        out += bytes([257 - run, data[at]]) if run > 1 else bytes([end - at - 1]) + data[at:end]
+        at += run if run > 1 else end - at
+    return bytes(out)
+
+
+def make_psd(width, height, rows=None, rle=True, channels=1, mode=2, depth=8, version=1, colours=bytes(768),
+             resources=b"", layers=b"", counts=None, data=None, compression=None):
+    """An indexed PSD of `rows` and `channels` - 1 channels of 255 after them,
+    raw or RLE; `counts` replace the RLE row counts."""
+    planes = (rows or sample_rows(width, height)) + [b"\xff" * width] * height * (channels - 1)
+    if data is None:
+        packed = [packbits(row) for row in planes] if rle else planes
+        data = struct.pack(f">{len(planes)}H", *(counts or map(len, packed))) * rle + b"".join(packed)
+    return (struct.pack(">4sH6xHIIHH", b"8BPS", version, channels, height, width, depth, mode) +
+            b"".join(struct.pack(">I", len(s)) + s for s in (colours, resources, layers)) +
+            struct.pack(">H", rle if compression is None else compression) + data)
+
+
+def iff_chunk(kind, data):
+    return kind + struct.pack(">I", len(data)) + data + b"\0" * (len(data) % 2)
+
+
+def make_iff(width, height, rows=None, planes=8, pbm=False, masking=0, rle=True, by_rows=False, before=(),
+             body=None, bmhd=None, form=None):
+    """An ILBM (or PBM) of `rows`: BMHD, the chunks `before`, BODY stored or in
+    ByteRun1 across rows and planes (or each row alone, `by_rows`)."""
+    rows = rows or sample_rows(width, height, planes)
+    plane_bytes, mask = (width + 15) // 16 * 2, b"\xaa" * ((width + 15) // 16 * 2) * (masking == 1)
+    stored = [row + b"\0" * (width % 2) if pbm else b"".join(pack(bytes(i >> p & 1 for i in row), 1).ljust(
+        plane_bytes, b"\0") for p in range(planes)) + mask for row in rows]
+    if body is None:
+        body = b"".join(map(packbits, stored)) if by_rows else packbits(b"".join(stored)) if rle else b"".join(stored)
+    bmhd = bmhd or struct.pack(">HHhhBBBBHBBhh", width, height, 0, 0, planes, masking, rle, 0, 0, 1, 1, width, height)
+    chunks = iff_chunk(b"BMHD", bmhd) + b"".join(before) + iff_chunk(b"BODY", body)
+    return b"FORM" + struct.pack(">I", len(chunks) + 4) + (form or (b"PBM " if pbm else b"ILBM")) + chunks
+
+
 def tga_packets(pixels):
     """TGA's RLE packets for `pixels`: runs of two or more, the rest literal."""
     out, at = bytearray(), 0

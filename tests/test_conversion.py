@@ -33,7 +33,8 @@ class Conversion(Case):
         # Painted from the bottom row up; what the stream skips is index 0;
         # bytes after its end don't count.
         rle8 = bytes([2, 7, 1, 8, 0, 0, 0, 2, 1, 0, 2, 9, 0, 1, 5, 5])
-        self.check(3, 2, [b"\0\x09\x09", b"\x07\x07\x08"], compression=1, stream=rle8)
+        for bits in [8, 4, 1]:  # Java writes RLE8 under a bit count of 1 or 4: the indices are in the data
+            self.check(3, 2, [b"\0\x09\x09", b"\x07\x07\x08"], bits=bits, compression=1, stream=rle8)
         rle4 = bytes([3, 0x12, 0, 0, 0, 3, 0xAB, 0xC0, 0, 1])
         self.check(3, 2, [b"\x0a\x0b\x0c", b"\x01\x02\x01"], bits=4, compression=2, stream=rle4)
 

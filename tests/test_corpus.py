@@ -125,12 +125,15 @@ class PngSuite(Case):
 
 class PalettePictures(Case):
     def test_every_row(self):
-        """GIF, TGA and PCX files other programs wrote: each one's outcome,
-        and the indices Pillow reads where it reads the file as stored."""
-        frames = run_table(self, "palette-pictures.tsv", 160)
-        self.assertEqual(len(frames), 159)
-        # Pillow reads a stored PCX as RLE, and some 2- and 4-bit PCX not at all.
-        paths = [os.path.join(CORPUS, path) for path in frames if not path.endswith(".pcx")]
-        for path, line in zip(paths, self.pillow_reads(paths)):
-            with self.subTest(path, by="Pillow"):
-                self.assertEqual(line, f"P {frames[os.path.relpath(path, CORPUS)][74:].hex()}")
+        """GIF, TGA, PCX, PSD and IFF files other programs wrote: each one's
+        outcome, and the indices Pillow reads where it reads the file as
+        stored. Pillow reads a stored PCX as RLE, and some 2- and 4-bit PCX
+        not at all; it reads no IFF."""
+        for name, rows, converted, not_pillow in [("palette-pictures.tsv", 160, 159, (".pcx",)),
+                                                  ("psd-iff.tsv", 110, 85, (".iff", ".lbm"))]:
+            frames = run_table(self, name, rows)
+            self.assertEqual(len(frames), converted)
+            paths = [os.path.join(CORPUS, path) for path in frames if not path.endswith(not_pillow)]
+            for path, line in zip(paths, self.pillow_reads(paths)):
+                with self.subTest(path, by="Pillow"):
+                    self.assertEqual(line, f"P {frames[os.path.relpath(path, CORPUS)][74:].hex()}")

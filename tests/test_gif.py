@@ -73,9 +73,13 @@ CASES = [
     ("no end code, no trailer", make_gif(W, H, data=codes((256, 9), *((i, 9) for i in PIXELS)))[:-2],
      frame(W, H, ROWS)),
     ("garbage after the image", make_gif(W, H, blocks=[IMAGE, b"\x99garbage"]), frame(W, H, ROWS)),
-    ("screen width 0", make_gif(0, H, blocks=[IMAGE]), 201),
-    ("screen height 0", make_gif(W, 0, blocks=[IMAGE]), 201),
-    ("screen of 2^31 - 7 bytes or more", make_gif(65535, 32769, blocks=[]), 203),
+    ("screen width 0: the image's", make_gif(0, H, blocks=[IMAGE]), frame(W, H, ROWS)),
+    ("screen height 0: the image's", make_gif(W, 0, blocks=[IMAGE]), frame(W, H, ROWS)),
+    ("screen 0 x 0: to the image's far edges", make_gif(0, 0, blocks=[gif_image(3, 2, SMALL, 2, 1)], background=7),
+     screen_of(5, 3, 7, (2, 1, SMALL))),
+    ("screen 0 x 0, image 0 x 0", make_gif(0, 0, blocks=[struct.pack("<BHHHHB", 0x2C, 0, 0, 0, 0, 0)]), 201),
+    ("screen width 0, far edge past 65535", make_gif(0, H, blocks=[gif_image(W, H, ROWS, 65535)]), 201),
+    ("screen of 2^31 - 7 bytes or more", make_gif(65535, 32769, blocks=[IMAGE[:10]]), 203),
     ("signature alone", b"GIF89a", 100),
     ("screen descriptor cut", make_gif(W, H)[:12], 100),
     ("global colour table cut", make_gif(W, H)[:400], 100),
@@ -95,7 +99,7 @@ CASES = [
     ("last sub-block before the image is complete", make_gif(W, H, data=sub_blocks(lzw(PIXELS, 8)[:-4])), 100),
     ("end of file inside the image data", make_gif(W, H)[:-12], 100),
 ]
-NOT_AS_PILLOW = {"smaller than the screen", "smaller, no global table", "off the screen's corner",
+NOT_AS_PILLOW = {"screen 0 x 0: to the image's far edges", "smaller than the screen", "smaller, no global table", "off the screen's corner",
                  "wholly off the screen", "image of width 0, nothing after it", "image of height 0",
                  "cut inside the last sub-block, after the image", "no end code, no trailer"}
 

@@ -9,7 +9,8 @@ import subprocess
 import sys
 import unittest
 
-from harness import CORPUS, Case, frame, make_bitmap, make_gif, make_pcx, make_png, make_tga, png_chunk, target
+from harness import (CORPUS, Case, frame, iff_chunk, make_bitmap, make_gif, make_iff, make_pcx, make_png, make_psd,
+                     make_tga, png_chunk, target)
 from test_corpus import table
 
 # The reference palette, and pictures of its indices 0 to 9 (8 and 9 twice).
@@ -57,6 +58,10 @@ def picture(kind, colours, rows=ROWS, tga_bits=24):
         return b"GIF89a" + make_gif(5, 3, rows)[6:13] + table + make_gif(5, 3, rows)[13 + 768:]
     if kind == "pcx":
         return make_pcx(5, 3, rows)[:-768] + table
+    if kind == "psd":  # all reds, then all greens, then all blues
+        return make_psd(5, 3, rows, colours=table[0::3] + table[1::3] + table[2::3])
+    if kind == "lbm":
+        return make_iff(5, 3, rows, before=[iff_chunk(b"CMAP", rgb(colours))])
     entry = (lambda c: struct.pack("<H", (c[0] >> 3) << 10 | (c[1] >> 3) << 5 | c[2] >> 3)) if tga_bits == 16 else \
         (lambda c: bytes(c[::-1]))
     head = make_tga(5, 3, rows, entry_bits=tga_bits, map_length=len(colours))[:18]
@@ -112,9 +117,12 @@ CHECK = [
     ("unreadable pictures among others", jasc(COLOURS), [], {"a.gif": picture("gif", COLOURS)[:-9],
      "b.bmp": picture("bmp", COLOURS), "missing.png": None}, 2, lines("b.bmp: ok"),
      "a.gif: damaged or cut short\nmissing.png: no such file"),
+    ("PSD colour mode data, ILBM CMAP", jasc(COLOURS), [], {"a": picture("psd", COLOURS), "b": picture("lbm",
+     COLOURS), "c": picture("lbm", COLOURS[:9])}, 1, lines("a: ok", "b: ok", "c: 1 index differs",
+                                                          f"  index 9: none, palette {COLOURS[9]}"), ""),
     ("Unicode names", jasc(COLOURS), [], {"Дерево 🌲.bmp": picture("bmp", COLOURS)}, 0, lines("Дерево 🌲.bmp: ok"), ""),
     *((f"{kind} picture as the palette", picture(kind, COLOURS), [], {"pic": picture("png", COLOURS)}, 0, OK, "")
-      for kind in ("bmp", "png", "gif", "tga", "pcx")),
+      for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm")),
     ("16-colour PCX as the palette", make_pcx(5, 3, bits=4)[:16] + rgb(COLOURS[:16]) + make_pcx(5, 3, bits=4)[64:], [],
      {"pic": picture("gif", COLOURS)}, 0, OK, ""),
     ("picture without a palette", make_png(5, 3, ROWS, before=()), [], {"pic": b""}, 2, "",

@@ -72,7 +72,7 @@ GIF_CLEAR = picture("gif", COLOURS)[:13 + 768] + b"\x21\xF9\x04\x01\0\0\x05\0" +
 # (name, palette file, options, picture, OUT, status, standard output or error, indices written)
 REMAP = [
     *((f"{kind} in order", COLOURS, [], picture(kind, COLOURS), "out.png", 0, "", ROWS)
-      for kind in ("bmp", "png", "gif", "tga", "pcx")),
+      for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm")),
     ("bitmap in order, byte for byte", rgb(COLOURS), [], picture("bmp", COLOURS), "out.bmp", 0, "", "same"),
     ("palette shuffled", COLOURS, [], picture("tga", SWAPPED), "out.bmp", 0, "", SWAP_BACK),
     ("index the palette repeats keeps it", DUPLICATE, [], picture("png", DUPLICATE), "o.bmp", 0, "", ROWS),

@@ -3,13 +3,15 @@
 import os
 import re
 import signal
+import struct
 import subprocess
 import time
 import zlib
 
 from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, gif_image,
-                     ihdr, make_bitmap, make_gif, make_pcx, make_png, make_tga, past_the_end, sample_rows, target,
-                     with_offset, with_size)
+                     iff_chunk, ihdr, make_bitmap, make_gif, make_iff, make_pcx, make_png, make_psd, make_tga,
+                     past_the_end, sample_rows, target, with_offset, with_size)
+from test_psd_iff import bmhd
 
 
 class Stops(Case):
@@ -20,6 +22,7 @@ class Stops(Case):
         """One failure for each check in the program, each reported (to a
         file) with an address of its own."""
         bitmap, png, gif, tga, pcx = make_bitmap(16, 4), make_png(4, 2), make_gif(4, 2), make_tga(4, 2), make_pcx(4, 2)
+        psd, iff = make_psd(4, 2), make_iff(4, 2)
         rows = sample_rows(4, 2)
         image = gif_image(4, 2, rows)
         failures = [
@@ -63,11 +66,16 @@ class Stops(Case):
             ("PNG image data", make_png(4, 2, stream=b"\x78\x9c\xff"), 100, {}),
             ("PNG filter type", make_png(4, 2, data=bytes([5]) + bytes(9)), 100, {}),
             ("GIF screen descriptor", gif[:12], 100, {}),
-            ("GIF screen size", make_gif(0, 2, blocks=[image]), 201, {}),
-            ("GIF screen too large", make_gif(65535, 65535, blocks=[]), 203, {}),
-            ("GIF screen's allocation", make_gif(65535, 32767, blocks=[]), 203, dict(preexec_fn=address_space_limit)),
+            ("GIF screen size", make_gif(0, 0, blocks=[struct.pack("<BHHHHB", 0x2C, 0, 0, 0, 0, 0)]), 201, {}),
+            ("GIF screen above 65535", make_gif(0, 2, blocks=[struct.pack("<BHHHHB", 0x2C, 65535, 0, 1, 2, 0)]), 201,
+             {}),
+            ("GIF screen too large", make_gif(65535, 65535, blocks=[image[:10]]), 203, {}),
+            ("GIF screen's allocation", make_gif(65535, 32767, blocks=[image[:10]]), 203,
+             dict(preexec_fn=address_space_limit)),
             ("GIF colour table", gif[:40], 100, {}),
-            ("GIF no block", make_gif(4, 2, blocks=[])[:-1], 100, {}),
+            # 20 bytes, announcing a screen of 2 GB: no allocation before an image.
+            ("GIF no block, and no allocation", make_gif(46000, 46000, [], [b"!\xfe\3abc\0"], global_table=False)[:-1],
+             100, dict(preexec_fn=address_space_limit)),
             ("GIF no image", make_gif(4, 2, blocks=[]), 100, {}),
             ("GIF extension label", make_gif(4, 2, blocks=[b"!"])[:-1], 100, {}),
             ("GIF extension sub-block length", make_gif(4, 2, blocks=[b"!\xfe"])[:-1], 100, {}),
@@ -100,6 +108,34 @@ class Stops(Case):
             ("PCX stored scan line", make_pcx(4, 2, rle=False, data=b"\0"), 100, {}),
             ("PCX run", make_pcx(4, 2, data=b""), 100, {}),
             ("PCX run's byte", make_pcx(4, 2, data=b"\xc2"), 100, {}),
+            ("PSD header", psd[:25], 100, {}),
+            ("PSD version", make_psd(4, 2, version=2), 201, {}),
+            ("PSD mode", make_psd(4, 2, mode=3), 201, {}),
+            ("PSD size", make_psd(0, 2), 201, {}),
+            ("PSD too large", make_psd(65535, 32769, [b""], data=b""), 203, {}),
+            ("PSD picture's allocation", make_psd(65535, 32767, [b""], data=b""), 203,
+             dict(preexec_fn=address_space_limit)),
+            *((f"PSD cut at {at}", make_psd(4, 2, resources=b"abc", layers=b"abc")[:at], 100, {})
+              for at in (29, 100, 800, 803, 806, 810, 812, 814)),
+            ("PSD compression", make_psd(4, 2, compression=2), 201, {}),
+            ("PSD raw data", make_psd(4, 2, rle=False)[:-1], 100, {}),
+            ("PSD packed data", psd[:-1], 100, {}),
+            ("IFF form", iff[:11], 100, {}),
+            ("IFF form type", make_iff(4, 2, form=b"ANIM"), 201, {}),
+            *((f"IFF cut at {at}", make_iff(4, 2, bmhd=bmhd(4, 2) + bytes(9))[:at], 100, {}) for at in (19, 30, 45)),
+            ("IFF BMHD size", make_iff(4, 2, bmhd=bytes(19)), 100, {}),
+            ("IFF size", make_iff(4, 2, bmhd=bmhd(0, 2)), 201, {}),
+            ("IFF planes", make_iff(4, 2, bmhd=bmhd(4, 2, planes=9)), 201, {}),
+            ("IFF masking", make_iff(4, 2, bmhd=bmhd(4, 2, masking=4)), 201, {}),
+            ("IFF too large", make_iff(4, 2, bmhd=bmhd(65535, 32769)), 203, {}),
+            ("IFF picture's allocation", make_iff(4, 2, bmhd=bmhd(65535, 32767)), 203,
+             dict(preexec_fn=address_space_limit)),
+            ("IFF DCOL", make_iff(4, 2, before=[iff_chunk(b"DCOL", b"")]), 201, {}),
+            ("IFF CAMG", iff[:40] + b"CAMG\0\0\0\4", 100, {}),
+            ("IFF HAM", make_iff(4, 2, before=[iff_chunk(b"CAMG", b"\0\0\x08\0")]), 201, {}),
+            ("IFF chunk past the end", make_iff(4, 2, before=[b"ANNO\0\0\1\0"]), 100, {}),
+            ("IFF BODY first", iff[:12] + iff_chunk(b"BODY", b""), 100, {}),
+            ("IFF BODY short", make_iff(4, 2, body=b"\xee"), 100, {}),
         ]
         addresses = {}
         for name, bitmap, code, options in failures:
@@ -138,7 +174,7 @@ class Stops(Case):
         # compressions; RLE that doesn't match the depth or is top-down.
         for options in [dict(bits=16), dict(bits=24), dict(bits=32), dict(bits=64), dict(bits=0), dict(bits=3),
                         dict(info_size=12, bits=24), dict(compression=3), dict(compression=4), dict(compression=5),
-                        dict(bits=4, compression=1), dict(info_size=20, compression=2),
+                        dict(bits=1, compression=2), dict(info_size=20, compression=2),
                         dict(compression=1, top_down=True), dict(bits=4, compression=2, top_down=True)]:
             with self.subTest(**options):
                 self.stop(make_bitmap(4, 2, **options), 201)
