@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "frontend/stop.h"
 #include "palette/palette.h"
@@ -36,9 +37,43 @@ void FormatColour(const Palette& palette, uint32_t index, char text[16]) {
   }
 }
 
+// A name as a command line takes it: quoted when it holds a space.
+std::string Quoted(const char* name) {
+  const std::string text(name);
+  return text.find(' ') == std::string::npos ? text : '"' + text + '"';
+}
+
+// The OUT a suggested remap writes: the picture itself when remap writes its
+// kind and nothing is lost, else a new PNG, which leaves the picture as it is.
+std::string RemapOut(const char* name, bool lossless) {
+  return lossless && IsRemapOutput(name) ? Quoted(name) : "OUT.png";
+}
+
+// How many distinct colours of the differing indices the palette holds at no
+// index (compared as SameColour compares), an index past the picture's own
+// palette counting as one.
+uint32_t LackingColours(const Palette& own, const Palette& palette, const uint32_t* differing, uint32_t count) {
+  const uint32_t shift = 8 - std::min(own.bits, palette.bits);
+  uint32_t lacking = 0;
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint8_t* c = own.colours[differing[k]];
+    bool found = false, counted = false;
+    for (uint32_t index = palette.first; Defined(own, differing[k]) && !found && index < palette.count; ++index) {
+      const uint8_t* p = palette.colours[index];
+      found = c[0] >> shift == p[0] >> shift && c[1] >> shift == p[1] >> shift && c[2] >> shift == p[2] >> shift;
+    }
+    for (uint32_t j = 0; !found && j < k && !counted; ++j) {
+      counted =
+          Defined(own, differing[j]) && Defined(own, differing[k]) && std::memcmp(own.colours[differing[j]], c, 3) == 0;
+    }
+    if (!found && !counted) ++lacking;
+  }
+  return lacking;
+}
+
 }  // namespace
 
-int CheckPicture(const char* name, const Palette& palette) {
+int CheckPicture(const char* name, const Palette& palette, const char* palette_name) {
   FileHandle input;
   if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
   uint8_t head[kHeadSize];
@@ -48,7 +83,10 @@ int CheckPicture(const char* name, const Palette& palette) {
   const Reader reader = PickReader(head, start_size);
   if (IsFullColour(head, got, reader)) {
     if (uint32_t error = FileClose(input)) StopWithCode(error);
-    std::printf("%s: no palette\n", name);
+    std::printf(
+        "%s: full colour, not palette indices, which tessera refuses; tessera-palette remap %s %s %s brings "
+        "it into the palette (with --nearest when it has colours the palette lacks)\n",
+        name, Quoted(palette_name).c_str(), Quoted(name).c_str(), RemapOut(name, false).c_str());
     return 1;
   }
   if (uint32_t error = FileSeek(input, static_cast<int32_t>(start_size))) StopWithCode(error);
@@ -63,7 +101,8 @@ int CheckPicture(const char* name, const Palette& palette) {
   if (uint32_t error = FileClose(input)) StopWithCode(error);
 
   if (own.count <= own.first) {
-    std::printf("%s: no palette\n", name);
+    std::printf("%s: no palette of its own to check; tessera-palette preview %s %s OUT.png shows the frame it gives\n",
+                name, Quoted(palette_name).c_str(), Quoted(name).c_str());
     return 1;
   }
   uint32_t differing[256];
@@ -85,6 +124,16 @@ int CheckPicture(const char* name, const Palette& palette) {
     FormatColour(own, index, picture_colour);
     FormatColour(palette, index, palette_colour);
     std::printf("  index %u: %s, palette %s\n", index, picture_colour, palette_colour);
+  }
+  const uint32_t lacking = LackingColours(own, palette, differing, count);
+  if (lacking == 0) {
+    std::printf(
+        "  every colour it uses is in the palette at another index: tessera-palette remap %s %s %s puts it "
+        "in order without loss\n",
+        Quoted(palette_name).c_str(), Quoted(name).c_str(), RemapOut(name, true).c_str());
+  } else {
+    std::printf("  the palette lacks %u of its colours: tessera-palette remap --nearest %s %s %s takes the nearest\n",
+                lacking, Quoted(palette_name).c_str(), Quoted(name).c_str(), RemapOut(name, false).c_str());
   }
   return 1;
 }
