@@ -72,8 +72,7 @@ bool IsPaletteFile(const std::string& name) {
   char start[12] = {};
   uint32_t got = 0;
   const uint32_t error = FileRead(input, start, sizeof start, &got);
-  FileClose(input);
-  if (error != 0) return false;
+  if (FileClose(input) != 0 || error != 0) return false;
   const std::string head(start, got);
   return head.starts_with("JASC-PAL") || head.starts_with("GIMP Palette") ||
          (head.starts_with("RIFF") && got == 12 && head.ends_with("PAL "));
@@ -215,8 +214,8 @@ int main(int argc, char** argv) {
     }
   }
   if (operands.size() > 3) {
-    std::printf("%zu pictures: %u ok, %u differing, %u unreadable\n", operands.size() - 2, tally.ok, tally.differ,
-                tally.unreadable);
+    std::printf("%u pictures: %u ok, %u differing, %u unreadable\n", tally.ok + tally.differ + tally.unreadable,
+                tally.ok, tally.differ, tally.unreadable);
   }
   Finish(tally.unreadable > 0 ? 2 : tally.differ > 0 ? 1 : 0);
 }
