@@ -83,10 +83,13 @@ int CheckPicture(const char* name, const Palette& palette, const char* palette_n
   const Reader reader = PickReader(head, start_size);
   if (IsFullColour(head, got, reader)) {
     if (uint32_t error = FileClose(input)) StopWithCode(error);
+    // remap reads no full-colour PCX: the picture goes through a PNG first.
+    const bool pcx = reader == ReadPcx;
     std::printf(
-        "%s: full colour, not palette indices, which tessera refuses; tessera-palette remap %s %s %s brings "
-        "it into the palette (with --nearest when it has colours the palette lacks)\n",
-        name, Quoted(palette_name).c_str(), Quoted(name).c_str(), RemapOut(name, false).c_str());
+        "%s: full colour, not palette indices, which tessera refuses; %stessera-palette remap %s %s %s brings it "
+        "into the palette (with --nearest when it has colours the palette lacks)\n",
+        name, pcx ? "saved as a PNG, " : "", Quoted(palette_name).c_str(), pcx ? "PICTURE.png" : Quoted(name).c_str(),
+        RemapOut(name, false).c_str());
     return 1;
   }
   if (uint32_t error = FileSeek(input, static_cast<int32_t>(start_size))) StopWithCode(error);

@@ -9,7 +9,7 @@ import subprocess
 import sys
 import zlib
 
-from harness import Case, frame, make_bitmap, make_png, png_chunk, png_passes, png_predict, target
+from harness import Case, frame, make_bitmap, make_pcx, make_png, png_chunk, png_passes, png_predict, target
 from test_palette import COLOURS, ROWS, SWAPPED, VGA, corpus_pictures, gpl, jasc, lines, picture, pillow, rgb, \
     run_palette, scaled
 
@@ -163,6 +163,8 @@ WORDS = [
     *((f"check of a full-colour {kind}", {f"f.{kind}": make(pixels(SPREAD))}, ["check", "pal", f"f.{kind}"], 1,
        ["full colour", "tessera refuses", f"tessera-palette remap pal f.{kind} OUT.png", "--nearest"])
       for kind, make in (("png", png), ("bmp", bmp), ("tga", tga))),
+    ("check of a 3-plane PCX", {"f.pcx": make_pcx(5, 3)[:65] + b"\3" + make_pcx(5, 3)[66:]}, ["check", "pal", "f.pcx"],
+     1, ["full colour", "tessera refuses; saved as a PNG, tessera-palette remap pal PICTURE.png OUT.png"]),
     ("check, shuffled", SHUFFLED, ["check", "pal", "t.png"], 1,
      ["every colour it uses is in the palette", "tessera-palette remap pal t.png t.png puts it in order without loss"]),
     ("check, colours lacking", LACKING, ["check", "pal", "t.gif"], 1,
