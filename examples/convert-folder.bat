@@ -11,15 +11,17 @@ rem
 rem When FOLDER holds a palette.pal (any palette tessera-palette reads), each
 rem picture is first checked against it with tessera-palette.exe, which sits
 rem beside this script too: a picture whose colours differ from the palette's
-rem gets the lines of the check, is not converted and counts as failed.
+rem (or that can't be read) gets the lines of the check and a line saying it
+rem is not converted, and counts as failed. A palette.pal that can't be read
+rem is said once, and nothing is converted.
 rem
 rem A picture that fails gets a line with its name, tessera's exit code and
 rem what the code means, and the next one is converted all the same. The last
 rem line counts them ("12 converted, 1 failed"), or says "no pictures in
 rem FOLDER". Ends with 0 when every picture converted (or there was none), 1
 rem when one failed, 2 when tessera.exe is not beside this script (nor
-rem tessera-palette.exe when FOLDER holds palette.pal) or FOLDER can't be
-rem entered; then nothing is converted.
+rem tessera-palette.exe when FOLDER holds palette.pal), palette.pal can't be
+rem read or FOLDER can't be entered; then nothing is converted.
 rem
 rem FOLDER is entered exactly or not at all. It is taken as a full path
 rem (%%~f1, which turns forward slashes into backslashes), checked to exist
@@ -66,6 +68,17 @@ if defined palette if not exist "%~dp0tessera-palette.exe" (
   exit /b 2
 )
 set "palette_check=%~dp0tessera-palette.exe"
+rem check with the palette alone reads it and nothing else: quietly first,
+rem then, when it fails, again to show why, after the script's own words.
+if defined palette (
+  "%palette_check%" check palette.pal >nul 2>nul
+  if errorlevel 1 (
+    <nul set /p "=convert-folder: nothing converted: "
+    "%palette_check%" check palette.pal 2>&1
+    popd
+    exit /b 2
+  )
+)
 rem A pattern also finds longer extensions through their short names, hence
 rem the check of each extension. A read-only picture gives a read-only copy,
 rem which tessera can't open for writing and the next copy can't replace, so
@@ -87,7 +100,9 @@ for %%p in (*.bmp *.png *.gif *.tga *.pcx *.psd *.lbm *.iff) do (
   )
   if defined differs (
     set picture=
-    "%palette_check%" check palette.pal "%%p"
+    "%palette_check%" check palette.pal "%%p" 2>&1
+    <nul set /p "=%%p: "
+    echo not converted: it failed the check against palette.pal
     set /a failed+=1
   )
   if defined picture (

@@ -21,14 +21,16 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: tessera-palette check [--depth 6|8] PALETTE PICTURE...\n"
-    "       tessera-palette preview [--depth 6|8] PALETTE FRAME.frm OUT.png\n"
+    "Usage: tessera-palette check [--depth 6|8] PALETTE [PICTURE...]\n"
+    "       tessera-palette preview [--depth 6|8] PALETTE FRAME|PICTURE OUT.png\n"
     "       tessera-palette remap [--depth 6|8] [--nearest] [--transparent N] PALETTE PICTURE OUT\n"
     "\n"
     "check    for each picture, whether every index its pixels use shows the\n"
-    "         palette's colour at that index: exit status 0 when all do, 1\n"
-    "         when one differs, 2 when a file can't be read\n"
-    "preview  writes the frame as an indexed PNG with the palette's colours\n"
+    "         palette's colour at that index, and what to run when not: exit\n"
+    "         status 0 when all do, 1 when one differs, 2 when a file can't be\n"
+    "         read; with no picture, whether the palette reads\n"
+    "preview  writes a frame, or the frame a picture will give, as an indexed\n"
+    "         PNG with the palette's colours\n"
     "remap    writes the picture (palette or full colour) as OUT, an 8-bit .bmp\n"
     "         or an indexed .png whose colours are the palette's: each pixel\n"
     "         keeps its index when the palette shows its colour there, else\n"
@@ -38,9 +40,10 @@ constexpr char kUsage[] =
     "--nearest        remap: a colour the palette lacks takes the nearest one\n"
     "--transparent N  remap: transparent pixels take index N (0 to 255)\n"
     "\n"
-    "PALETTE is a JASC-PAL, GIMP, RIFF or Adobe palette, a table of 768 bytes\n"
-    "(6-bit values when no byte is above 63; --depth 6 or 8 says which), or a\n"
-    "picture tessera reads, whose own palette is taken.\n";
+    "PALETTE comes first. It is a JASC-PAL, GIMP, RIFF or Adobe palette, a table\n"
+    "of 768 bytes (6-bit values when no byte is above 63; --depth 6 or 8 says\n"
+    "which), or a picture tessera reads, whose own palette is taken. OUT may be\n"
+    "remap's PICTURE, never the PALETTE nor preview's FRAME.\n";
 
 [[noreturn]] void Finish(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -51,14 +54,61 @@ constexpr char kUsage[] =
 }
 
 [[noreturn]] void UsageError(const std::string& what) {
-  std::fprintf(stderr, "tessera-palette: %s\n%s", what.c_str(), kUsage);
+  std::fprintf(stderr, "tessera-palette: %s\ntessera-palette --help tells more\n", what.c_str());
   Finish(2);
 }
 
 void Report(const std::string& name, const FileProblem& problem) {
   CleanUpForStop();  // whatever the failed read left open or held
-  std::fprintf(stderr, "%s: %s\n", name.c_str(), problem.what.c_str());
+  std::fprintf(stderr, "%s: %s\n", name.c_str(), FileProblemWords(problem, name).c_str());
 }
+
+// Whether the file starts as a JASC-PAL, GIMP or RIFF palette does: one
+// given where a picture goes. A file that can't be read is left to the
+// command, which reports it in its place.
+bool IsPaletteFile(const std::string& name) {
+  FileHandle input;
+  if (FileOpenForReading(name.c_str(), &input) != 0) return false;
+  char start[12] = {};
+  uint32_t got = 0;
+  const uint32_t error = FileRead(input, start, sizeof start, &got);
+  if (FileClose(input) != 0 || error != 0) return false;
+  const std::string head(start, got);
+  return head.starts_with("JASC-PAL") || head.starts_with("GIMP Palette") ||
+         (head.starts_with("RIFF") && got == 12 && head.ends_with("PAL "));
+}
+
+// The files a command reads and writes are checked before any is read: a
+// palette where a picture goes (the operands swapped), and an OUT that is the
+// palette or preview's frame, by identity, end the run with 2, every file
+// untouched.
+void CheckOperands(const std::vector<std::string>& operands) {
+  const std::string& command = operands[0];
+  const char* form = command == "check"     ? "tessera-palette check PALETTE PICTURE..."
+                     : command == "preview" ? "tessera-palette preview PALETTE FRAME OUT.png"
+                                            : "tessera-palette remap PALETTE PICTURE OUT";
+  const size_t pictures_end = command == "check" ? operands.size() : 3;
+  for (size_t k = 2; k < pictures_end; ++k) {
+    if (IsPaletteFile(operands[k])) {
+      std::fprintf(stderr, "%s: a palette file, where a picture goes: the palette comes first, as in %s\n",
+                   operands[k].c_str(), form);
+      Finish(2);
+    }
+  }
+  if (command == "check") return;
+  const std::string& out = operands[3];
+  if (FileSameAs(out.c_str(), operands[1].c_str())) {
+    UsageError("OUT " + out + " is the palette " + operands[1] + " itself; give " + command + " another file to write");
+  }
+  if (command == "preview" && FileSameAs(out.c_str(), operands[2].c_str())) {
+    UsageError("OUT " + out + " is " + operands[2] + " itself, which preview reads; give it another file to write");
+  }
+}
+
+// check: what the pictures came to, each counted once.
+struct Tally {
+  uint32_t ok, differ, unreadable;
+};
 
 }  // namespace
 
@@ -97,15 +147,21 @@ int main(int argc, char** argv) {
   }
   if (operands.empty()) UsageError("no command");
   const std::string command = operands[0];
-  if (command == "check" && operands.size() < 3) UsageError("check takes a palette and at least one picture");
-  if (command == "preview" && operands.size() != 4) UsageError("preview takes a palette, a frame and a PNG to write");
+  if (command != "check" && command != "preview" && command != "remap") UsageError("no command " + command);
+  if (command == "check" && operands.size() < 2) UsageError("check takes a palette and the pictures to check");
+  if (command == "preview" && operands.size() != 4) {
+    UsageError("preview takes a palette, a frame or picture, and a PNG to write");
+  }
   if (command == "remap" && operands.size() != 4) UsageError("remap takes a palette, a picture and a file to write");
+  if (command == "preview" && !HasExtension(operands[3], ".png")) {
+    UsageError("preview writes a PNG, so OUT ends in .png, not " + operands[3]);
+  }
   if (command == "remap" && !IsRemapOutput(operands[3]))
     UsageError("remap writes a .bmp or a .png, not " + operands[3]);
-  if (command != "check" && command != "preview" && command != "remap") UsageError("no command " + command);
   if (command != "remap" && (remap.nearest || remap.clear_to >= 0)) {
     UsageError("--nearest and --transparent apply to remap only");
   }
+  CheckOperands(operands);
 
   Palette palette;
   try {
@@ -142,15 +198,24 @@ int main(int argc, char** argv) {
     }
     Finish(0);
   }
-  int status = 0;
+  if (operands.size() == 2) {  // the palette alone: it reads
+    std::printf("%s: a palette of %u colours\n", operands[1].c_str(), palette.count - palette.first);
+    Finish(0);
+  }
+  Tally tally = {0, 0, 0};
   for (size_t k = 2; k < operands.size(); ++k) {
     try {
-      status = std::max(status, CheckPicture(operands[k].c_str(), palette));
+      const int status = CheckPicture(operands[k].c_str(), palette, operands[1].c_str());
+      ++(status == 0 ? tally.ok : tally.differ);
     } catch (const FileProblem& problem) {
       std::fflush(stdout);
       Report(operands[k], problem);
-      status = 2;
+      ++tally.unreadable;
     }
   }
-  Finish(status);
+  if (operands.size() > 3) {
+    std::printf("%u pictures: %u ok, %u differing, %u unreadable\n", tally.ok + tally.differ + tally.unreadable,
+                tally.ok, tally.differ, tally.unreadable);
+  }
+  Finish(tally.unreadable > 0 ? 2 : tally.differ > 0 ? 1 : 0);
 }

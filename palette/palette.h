@@ -15,11 +15,17 @@
 // What went wrong with a file, thrown to the command that was reading it,
 // which names the file. The readers' StopWithCode throws one too (stop.cc),
 // after the clean-up a stop does, so the next picture starts afresh.
+// A refusal of the operating system carries its error number instead, put
+// into words by FileProblemWords once the file's name is known.
 struct FileProblem {
   std::string what;
+  uint32_t error = 0;
 };
 
 [[noreturn]] void ThrowProblem(const std::string& what);
+
+// What went wrong with the file `name`, in words.
+std::string FileProblemWords(const FileProblem& problem, const std::string& name);
 
 // A palette file's bytes, or a picture's palette: the formats are told by
 // their content, never by a file's extension. `depth` is 6 or 8 for a raw
@@ -61,6 +67,9 @@ struct RemapOptions {
 // picture that can't be read throws.
 int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices);
 
+// Whether the name ends in `extension` (".png"), in any case.
+bool HasExtension(const std::string& name, const char* extension);
+
 // remap: whether OUT names a bitmap or PNG, the outputs remap writes.
 bool IsRemapOutput(const std::string& name);
 
@@ -71,12 +80,14 @@ void WriteRemapped(const char* out_name, const Indices& indices, const Palette& 
 // Writes all of `size` bytes, or stops.
 void WriteBytes(FileHandle output, const void* bytes, uint32_t size);
 
-// check: one line a picture on standard output, up to 8 more for the indices
-// that differ. 0 when it matches the palette, 1 when it differs; a picture
+// check: one line a picture on standard output; for one that differs up to 8
+// more for the indices that differ and one with the remap command that puts
+// it in order (`palette_name` in it). 0 when it matches the palette, 1 when it differs; a picture
 // that can't be read throws.
-int CheckPicture(const char* name, const Palette& palette);
+int CheckPicture(const char* name, const Palette& palette, const char* palette_name);
 
-// preview: a frame's rows, read and compressed for a PNG's image data, and
+// preview: a frame's rows, or those of the frame tessera would make of a
+// picture (told apart by the frame's version at the start), read and compressed for a PNG's image data, and
 // the largest index they hold. `packed` is a block of its own.
 struct PackedFrame {
   uint32_t width;

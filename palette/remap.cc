@@ -41,7 +41,8 @@ struct Findings {
   uint32_t farthest;  // the largest squared distance among them
   uint64_t missing_count;
   Missing missing[8];
-  uint64_t clear;  // transparent pixels
+  uint64_t clear;    // transparent pixels
+  uint64_t changed;  // a palette picture's pixels that took another index than their own
 };
 
 // A result for a colour: the index, and whether it was the nearest rather
@@ -111,6 +112,7 @@ void RemapIndices(const Picture& picture, const Palette& own, const Palette& pal
       if (own.clear[index]) {
         ++findings->clear;
         out[x] = static_cast<uint8_t>(options.clear_to);
+        findings->changed += out[x] != index;
         continue;
       }
       // A colour the picture holds at two indices is one colour missing.
@@ -122,6 +124,7 @@ void RemapIndices(const Picture& picture, const Palette& own, const Palette& pal
       }
       seen[index] = true;
       out[x] = Tally(found[index], distance[index], Pack(own.colours[index]), x, y, first, findings);
+      findings->changed += out[x] != index;
     }
   }
 }
@@ -270,15 +273,16 @@ void StoreLittle32(uint8_t* bytes, uint32_t value) {
   StoreLittle16(bytes + 2, value >> 16);
 }
 
-bool EndsWith(const std::string& name, const char* end) {
-  std::string tail = name.size() >= 4 ? name.substr(name.size() - 4) : "";
-  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return tail == end;
-}
-
 }  // namespace
 
-bool IsRemapOutput(const std::string& name) { return EndsWith(name, ".bmp") || EndsWith(name, ".png"); }
+bool HasExtension(const std::string& name, const char* extension) {
+  const size_t size = std::strlen(extension);
+  std::string tail = name.size() >= size ? name.substr(name.size() - size) : "";
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return tail == extension;
+}
+
+bool IsRemapOutput(const std::string& name) { return HasExtension(name, ".bmp") || HasExtension(name, ".png"); }
 
 int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices) {
   Findings findings = {};
@@ -298,7 +302,8 @@ int RemapPicture(const char* name, const Palette& palette, const RemapOptions& o
 
   int status = 0;
   if (findings.missing_count > 0) {
-    std::printf("%s: %llu %s the palette lacks\n", name, static_cast<unsigned long long>(findings.missing_count),
+    std::printf("%s: %llu %s the palette lacks, so nothing is written; --nearest takes the nearest instead\n", name,
+                static_cast<unsigned long long>(findings.missing_count),
                 findings.missing_count == 1 ? "colour" : "colours");
     for (uint64_t k = 0; k < std::min<uint64_t>(findings.missing_count, 8); ++k) {
       const Missing& m = findings.missing[k];
@@ -310,6 +315,16 @@ int RemapPicture(const char* name, const Palette& palette, const RemapOptions& o
     std::printf("%s: %llu transparent %s; --transparent N gives them index N\n", name,
                 static_cast<unsigned long long>(findings.clear), findings.clear == 1 ? "pixel" : "pixels");
     status = 1;
+  }
+  const uint64_t pixels = uint64_t{indices->width} * indices->height;
+  if (status == 0 && picture.colours) {
+    std::printf("%s: %llu %s of full colour, each now an index of the palette\n", name,
+                static_cast<unsigned long long>(pixels), pixels == 1 ? "pixel" : "pixels");
+  } else if (status == 0 && findings.changed == 0) {
+    std::printf("%s: in order already, every pixel kept its index\n", name);
+  } else if (status == 0) {
+    std::printf("%s: %llu of %llu pixels took another index\n", name, static_cast<unsigned long long>(findings.changed),
+                static_cast<unsigned long long>(pixels));
   }
   if (status == 0 && options.nearest) {
     std::printf("%s: %llu %s moved to the nearest colour, the farthest by %.1f\n", name,
@@ -323,7 +338,7 @@ void WriteRemapped(const char* out_name, const Indices& indices, const Palette& 
   const uint32_t width = indices.width, height = indices.height;
   uint32_t largest = 0;
   for (uint8_t index : indices.pixels) largest = std::max<uint32_t>(largest, index);
-  if (EndsWith(out_name, ".png")) {
+  if (HasExtension(out_name, ".png")) {
     std::vector<uint8_t> raw((uint64_t{width} + 1) * height);
     for (uint32_t y = 0; y < height; ++y) {
       std::memcpy(&raw[uint64_t{y} * (width + 1) + 1], &indices.pixels[uint64_t{y} * width], width);

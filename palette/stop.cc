@@ -26,9 +26,30 @@ void StopWithCode(uint32_t code, int) {
       ThrowProblem("a full-colour picture of a kind remap does not read; save it as a 24-bit PNG or bitmap");
     case kOutOfMemory:
       ThrowProblem("too large to read");
-    case 2:
-      ThrowProblem("no such file");
     default:
-      ThrowProblem("system error " + std::to_string(code));
+      throw FileProblem{"", code};  // the system's refusal: its words depend on the name too
   }
+}
+
+std::string FileProblemWords(const FileProblem& problem, const std::string& name) {
+  if (problem.error == 0) return problem.what;
+  switch (ClassifyFileError(problem.error, name.c_str())) {
+    case kErrorNoFile:
+      return "no such file";
+    case kErrorNoFolder:
+      return "no such folder on the way to it";
+    case kErrorIsFolder:
+      return "a folder, not a file";
+    case kErrorAccessDenied:
+      return "access denied";
+    case kErrorDiskFull:
+      return "the disk is full";
+    case kErrorReadOnlyMedium:
+      return "the disk is read-only";
+    case kErrorOther:
+      break;
+  }
+  char text[256];
+  SystemErrorText(problem.error, text, sizeof text);
+  return "system error " + std::to_string(problem.error) + ": " + text;
 }

@@ -63,6 +63,32 @@ uint32_t FileReplaceWithTemporary(const char* target);
 // failed conversion started outlives it. Errors are ignored.
 void CleanUpForStop();
 
+// Whether two names are one file, by what the system knows it as (device and
+// inode on POSIX, volume serial number and file index on Windows), however
+// they are spelt: links, "./", case, short names. False when either can't be
+// looked at (absent, say).
+bool FileSameAs(const char* a, const char* b);
+
+// What a refused file operation's error number means, for a report in words.
+// `name` is the file it was refused for: on POSIX a missing file and a
+// missing folder on the way to it have one number, and its folder tells them
+// apart; on Windows a folder opened as a file is refused as access denied,
+// and the name tells it from a file that is.
+enum FileErrorKind {
+  kErrorOther,
+  kErrorNoFile,          // no file of that name
+  kErrorNoFolder,        // a folder on the way to it does not exist (or is a file)
+  kErrorIsFolder,        // a folder, where a file was wanted
+  kErrorAccessDenied,    // the system refuses this user the file or its folder
+  kErrorDiskFull,        // no room left on the disk (or in the user's quota)
+  kErrorReadOnlyMedium,  // the disk or medium can't be written at all
+};
+FileErrorKind ClassifyFileError(uint32_t error, const char* name);
+
+// The system's own words for an error number, in `text` (at most `size`
+// bytes with the terminating zero, no line end).
+void SystemErrorText(uint32_t error, char* text, size_t size);
+
 // Reads up to `count` bytes; `*done` tells how many arrived. On POSIX a read
 // cut short before the end of the file is continued.
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -175,6 +176,44 @@ void CleanUpForStop() {
   if (temporary_pending) unlink(temporary_name.c_str());
   temporary_pending = 0;
   for (Block& block : blocks) ReleaseBlock(block.start);
+}
+
+bool FileSameAs(const char* a, const char* b) {
+  struct stat first, second;
+  if (stat(a, &first) != 0 || stat(b, &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+FileErrorKind ClassifyFileError(uint32_t error, const char* name) {
+  switch (error) {
+    case ENOENT: {
+      // The name's folder, when it has one, is there or is not.
+      std::string folder(name);
+      size_t slash = folder.find_last_of('/');
+      if (slash == std::string::npos) return kErrorNoFile;
+      folder.erase(slash == 0 ? 1 : slash);
+      struct stat info;
+      return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? kErrorNoFile : kErrorNoFolder;
+    }
+    case ENOTDIR:
+      return kErrorNoFolder;
+    case EISDIR:
+      return kErrorIsFolder;
+    case EACCES:
+    case EPERM:
+      return kErrorAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+      return kErrorDiskFull;
+    case EROFS:
+      return kErrorReadOnlyMedium;
+    default:
+      return kErrorOther;
+  }
+}
+
+void SystemErrorText(uint32_t error, char* text, size_t size) {
+  snprintf(text, size, "%s", strerror(static_cast<int>(error)));
 }
 
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {

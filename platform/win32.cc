@@ -188,6 +188,67 @@ void CleanUpForStop() {
   for (void* block : blocks) ReleaseBlock(block);
 }
 
+namespace {
+
+// The file's volume and index, through a handle that asks for no access, so
+// that any file or folder can be looked at, whoever holds it.
+bool FileIdentity(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE handle = CreateFileA(name, 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BOOL ok = GetFileInformationByHandle(handle, info);
+  CloseHandle(handle);
+  return ok != FALSE;
+}
+
+}  // namespace
+
+bool FileSameAs(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  if (!FileIdentity(a, &first) || !FileIdentity(b, &second)) return false;
+  return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+FileErrorKind ClassifyFileError(uint32_t error, const char* name) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+      return kErrorNoFile;
+    case ERROR_PATH_NOT_FOUND:
+      return kErrorNoFolder;
+    case ERROR_DIRECTORY:
+      return kErrorIsFolder;
+    case ERROR_ACCESS_DENIED: {
+      // Opening a folder as a file is refused with access denied too.
+      DWORD attributes = GetFileAttributesA(name);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return kErrorIsFolder;
+      return kErrorAccessDenied;
+    }
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return kErrorDiskFull;
+    case ERROR_WRITE_PROTECT:
+      return kErrorReadOnlyMedium;
+    default:
+      return kErrorOther;
+  }
+}
+
+void SystemErrorText(uint32_t error, char* text, size_t size) {
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                static_cast<DWORD>(size), nullptr);
+  // The system's text ends with a full stop and a line end.
+  while (length > 0 &&
+         (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.' || text[length - 1] == ' ')) {
+    --length;
+  }
+  if (length == 0 && size > 0) {
+    lstrcpynA(text, "no words from the system", static_cast<int>(size));
+  } else if (length < size) {
+    text[length] = '\0';
+  }
+}
+
 uint32_t FileRead(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
   DWORD got = 0;
   BOOL ok = ReadFile(AsHandle(file), buffer, count, &got, nullptr);

@@ -91,8 +91,10 @@ class ConvertFolder(Case):
 
     def test_palette_pal(self):
         """With palette.pal in the folder, a picture whose colours differ gets
-        its lines from the check and no frame, and counts as failed; without
-        tessera-palette.exe beside the script, nothing is converted."""
+        its lines from the check, a line that it is not converted and no
+        frame, and counts as failed; without tessera-palette.exe beside the
+        script, or with a palette.pal of 300 colours, nothing is converted,
+        and the palette's fault is said once."""
         if not target.palette_program:
             self.skipTest("end_to_end.py has no --palette-program")
         rows = sample_rows(3, 2)
@@ -100,17 +102,21 @@ class ConvertFolder(Case):
         table = bytes(bitmap[54 + 4 * k + 2 - c] for k in range(256) for c in range(3))
         wrong = bytearray(bitmap)
         wrong[54 + 4 * rows[0][0]:54 + 4 * rows[0][0] + 3] = b"\1\2\3"
-        for with_program, expected in [
-                (True, (1, rb"b.bmp: 1 index differs\r\n  index %d: \(3, 2, 1\), palette .*\r\n"
-                           rb"1 converted, 1 failed\r\n" % rows[0][0])),
-                (False, (2, rb"convert-folder: palette.pal, but no tessera-palette.exe beside this script .*\r\n"))]:
+        too_many = b"GIMP Palette\n" + b"1 2 3\n" * 300
+        for with_program, palette, expected in [
+                (True, table, (1, rb"b.bmp: 1 index differs\r\n  index %d: \(3, 2, 1\), palette .*\r\n  the palette "
+                                  rb"lacks 1 of its colours: .*\r\nb.bmp: not converted: it failed the check against "
+                                  rb"palette.pal\r\n1 converted, 1 failed\r\n" % rows[0][0])),
+                (True, too_many, (2, rb"convert-folder: nothing converted: palette.pal: line 258: more than 256 "
+                                     rb"colours\r\n")),
+                (False, table, (2, rb"convert-folder: palette.pal, but no tessera-palette.exe beside this script .*\r\n"))]:
             self.fresh()
-            with self.subTest(with_program=with_program):
+            with self.subTest(with_program=with_program, palette=palette[:12]):
                 self.put("bin/tessera.exe", open(target.program, "rb").read())
                 if with_program:
                     self.put("bin/tessera-palette.exe", open(target.palette_program, "rb").read())
                 shutil.copy(SCRIPT, self.path("bin/convert-folder.bat"))
-                self.put("art/palette.pal", table)
+                self.put("art/palette.pal", palette)
                 self.put("art/a.bmp", bitmap)
                 self.put("art/b.bmp", bytes(wrong))
                 before = self.files()
@@ -119,7 +125,7 @@ class ConvertFolder(Case):
                 self.assertEqual(status, expected[0], out)
                 self.assertRegex(out, rb"\A" + expected[1] + rb"\Z")
                 made = {name: self.read(name) for name in self.files() - before}
-                self.assertEqual(made, {"art/a.frm": frame(3, 2, rows)} if with_program else {})
+                self.assertEqual(made, {"art/a.frm": frame(3, 2, rows)} if expected[0] == 1 else {})
 
 
 class Readme(unittest.TestCase):

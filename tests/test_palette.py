@@ -78,6 +78,17 @@ def lines(*found):
 
 
 OK = lines("pic: ok")
+
+
+def in_order(pic, pal="pal"):
+    """check's last line for a picture whose colours are all in the palette."""
+    return (f"  every colour it uses is in the palette at another index: tessera-palette remap {pal} {pic} "
+            f"{pic if pic.endswith(('.bmp', '.png')) else 'OUT.png'} puts it in order without loss")
+
+
+def lacking(count, pic, pal="pal"):
+    return f"  the palette lacks {count} of its colours: tessera-palette remap --nearest {pal} {pic} OUT.png takes the nearest"
+
 # (name, palette file, options, pictures, status, standard output, standard error)
 CHECK = [
     ("JASC-PAL, CR LF", jasc(COLOURS), [], {"pic": picture("bmp", COLOURS)}, 0, OK, ""),
@@ -89,37 +100,45 @@ CHECK = [
     ("raw 6-bit table", rgb(VGA), [], {"pic": picture("png", [(r << 2 | 3, g << 2, b << 2) for r, g, b in VGA])}, 0,
      OK, ""),
     ("raw 6-bit table read as 8 bits", rgb(VGA), ["--depth", "8"], {"pic": picture("png", VGA[:2] + COLOURS[2:])},
-     1, lines("pic: 8 indices differ", *(f"  index {k}: {COLOURS[k]}, palette {VGA[k]}" for k in range(2, 10))), ""),
+     1, lines("pic: 8 indices differ", *(f"  index {k}: {COLOURS[k]}, palette {VGA[k]}" for k in range(2, 10)),
+              lacking(8, "pic")), ""),
     ("--depth 6 with a byte above 63", rgb(COLOURS), ["--depth", "6"], {"pic": b""}, 2, "",
      "pal: a byte above 63 in a table of 6-bit values"),
     ("--depth for a JASC-PAL file", jasc(COLOURS), ["--depth", "8"], {"pic": b""}, 2, "",
      "pal: --depth applies to a raw table of 768 bytes only"),
     ("indices past the end of the palette", jasc(COLOURS[:8]), [], {"pic": picture("gif", COLOURS)}, 1,
-     lines("pic: 2 indices differ", f"  index 8: {COLOURS[8]}, palette none", f"  index 9: {COLOURS[9]}, palette none"),
-     ""),
+     lines("pic: 2 indices differ", f"  index 8: {COLOURS[8]}, palette none", f"  index 9: {COLOURS[9]}, palette none",
+           lacking(2, "pic")), ""),
     ("indices past the end of the picture's", jasc(COLOURS), [], {"pic": picture("png", COLOURS[:9])}, 1,
-     lines("pic: 1 index differs", f"  index 9: none, palette {COLOURS[9]}"), ""),
+     lines("pic: 1 index differs", f"  index 9: none, palette {COLOURS[9]}", lacking(1, "pic")), ""),
     ("two entries swapped", gpl(COLOURS), [], {"pic": picture("tga", SWAPPED)}, 1,
      lines("pic: 2 indices differ", f"  index 3: {COLOURS[4]}, palette {COLOURS[3]}",
-           f"  index 4: {COLOURS[3]}, palette {COLOURS[4]}"), ""),
+           f"  index 4: {COLOURS[3]}, palette {COLOURS[4]}", in_order("pic")), ""),
     ("one of several pictures differs", riff(COLOURS), [], {"a.gif": picture("gif", COLOURS),
      "b.pcx": picture("pcx", DIFFER[:4] + COLOURS[4:])}, 1,
-     lines("a.gif: ok", "b.pcx: 1 index differs", f"  index 3: (9, 9, 9), palette {COLOURS[3]}"), ""),
+     lines("a.gif: ok", "b.pcx: 1 index differs", f"  index 3: (9, 9, 9), palette {COLOURS[3]}", lacking(1, "b.pcx"),
+           "2 pictures: 1 ok, 1 differing, 0 unreadable"), ""),
     ("eight lines at most", gpl(COLOURS), [], {"pic": picture("bmp", COLOURS[::-1])}, 1,
-     lines("pic: 10 indices differ", *(f"  index {k}: {COLOURS[255 - k]}, palette {COLOURS[k]}" for k in range(8))),
-     ""),
+     lines("pic: 10 indices differ", *(f"  index {k}: {COLOURS[255 - k]}, palette {COLOURS[k]}" for k in range(8)),
+           in_order("pic")), ""),
     ("5-bit colour map", jasc(FIVE_BIT), [], {"pic": picture("tga", COLOURS, tga_bits=16)}, 0, OK, ""),
     ("8 bits a channel", jasc(FIVE_BIT), [], {"pic": picture("tga", COLOURS)}, 1,
-     lines("pic: 9 indices differ", *(f"  index {k}: {COLOURS[k]}, palette {FIVE_BIT[k]}" for k in (0, 1, 2, 3, 4, 5, 6, 8))), ""),
+     lines("pic: 9 indices differ", *(f"  index {k}: {COLOURS[k]}, palette {FIVE_BIT[k]}" for k in (0, 1, 2, 3, 4, 5, 6, 8)),
+           lacking(9, "pic")), ""),
     ("no palette", jasc(COLOURS), [], {"a.png": make_png(5, 3, ROWS, before=()), "b.tga": make_tga(5, 3, ROWS,
      map_type=0), "c.bmp": make_bitmap(4, 4, bits=24, stream=bytes(48))}, 1,
-     lines("a.png: no palette", "b.tga: no palette", "c.bmp: no palette"), ""),
+     lines(*(f"{p}: no palette of its own to check; tessera-palette preview pal {p} OUT.png shows the frame it gives"
+             for p in ("a.png", "b.tga")), "c.bmp: full colour, not palette indices, which tessera refuses; tessera-palette "
+           "remap --nearest pal c.bmp OUT.png brings it into the palette, taking the nearest of the colours it lacks",
+           "3 pictures: 0 ok, 3 differing, 0 unreadable"), ""),
     ("unreadable pictures among others", jasc(COLOURS), [], {"a.gif": picture("gif", COLOURS)[:-9],
-     "b.bmp": picture("bmp", COLOURS), "missing.png": None}, 2, lines("b.bmp: ok"),
+     "b.bmp": picture("bmp", COLOURS), "missing.png": None}, 2, lines("b.bmp: ok", "3 pictures: 1 ok, 0 differing, 2 unreadable"),
      "a.gif: damaged or cut short\nmissing.png: no such file"),
     ("PSD colour mode data, ILBM CMAP", jasc(COLOURS), [], {"a": picture("psd", COLOURS), "b": picture("lbm",
-     COLOURS), "c": picture("lbm", COLOURS[:9])}, 1, lines("a: ok", "b: ok", "c: 1 index differs",
-                                                          f"  index 9: none, palette {COLOURS[9]}"), ""),
+     COLOURS), "c": picture("lbm", COLOURS[:9])}, 1, lines(
+         "a: ok", "b: ok", "c: 1 index differs", f"  index 9: none, palette {COLOURS[9]}",
+         "  the palette lacks 1 of its colours: tessera-palette remap --nearest pal c OUT.png takes the nearest",
+         "3 pictures: 2 ok, 1 differing, 0 unreadable"), ""),
     ("Unicode names", jasc(COLOURS), [], {"Дерево 🌲.bmp": picture("bmp", COLOURS)}, 0, lines("Дерево 🌲.bmp: ok"), ""),
     *((f"{kind} picture as the palette", picture(kind, COLOURS), [], {"pic": picture("png", COLOURS)}, 0, OK, "")
       for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm")),
@@ -173,6 +192,8 @@ PREVIEW = [
     ("a pixel short", jasc(COLOURS), frame(5, 3, ROWS)[:-1], 2, "in.frm: 88 bytes, where a frame of 5 x 3 has 89"),
     ("empty frame", jasc(COLOURS), frame(0, 3, []), 2, "in.frm: an empty frame, which a PNG can't hold"),
     ("damaged palette", jasc(COLOURS)[:-30], frame(5, 3, ROWS), 2, "pal: line 257: not a colour of three values 0 to 255"),
+    *((f"{kind} picture, not a frame", gpl(COLOURS), picture(kind, SWAPPED), 0, COLOURS) for kind in ("bmp", "png", "gif",
+                                                                                                      "tga", "pcx")),
 ]
 
 
@@ -245,7 +266,12 @@ class Palette(Case):
             shown = [f"  index {k}: {colours[k] if k < len(colours) else 'none'}, palette {(k, k, k)}"
                      for k in differ[:8]]
             count = f"{len(differ)} {'index differs' if len(differ) == 1 else 'indices differ'}"
+            lack = len({colours[k] for k in differ if k < len(colours) and len(set(colours[k])) > 1}) + sum(
+                k >= len(colours) for k in differ)
+            shown += [lacking(lack, path, "grey.pal") if lack else in_order(path, "grey.pal")] if differ else []
             expected.append(f"{path}: {count if differ else 'ok'}" + "".join("\t" + line[2:] for line in shown))
+        ok = sum(line.endswith(": ok") for line in expected)
+        expected.append(f"{len(chosen)} pictures: {ok} ok, {len(chosen) - ok} differing, 0 unreadable")
         status, out, err = run_palette(self, "check", "grey.pal", *(path for path, _ in chosen))
         self.assertEqual((status, err), (1, ""))
         self.assertEqual(out.replace("\n  ", "\t").splitlines(), expected)
@@ -263,8 +289,9 @@ class Palette(Case):
                 left = {"pal", "in.frm", "out.png"} - ({"in.frm"} if frame_file is None else set()) - (
                     {"out.png"} if status else set())
                 self.assertEqual(self.files(), left)  # no temporary file either
-                if status == 0:
-                    made[name] = self.path("out.png"), b"".join(bytes(result[k]) for k in frame_file[74:]).hex()
+                if status == 0:  # the colours of a frame's indices, or of a picture's as Pillow reads them
+                    indices = frame_file[74:] if frame_file[:4] == b"\0\0\0\4" else pillow(self, [self.path("in.frm")])[0][3][2]
+                    made[name] = self.path("out.png"), b"".join(bytes(result[k]) for k in indices).hex()
         for (name, (_, colours)), (_, _, _, _, read) in zip(made.items(), pillow(self, [p for p, _ in made.values()])):
             with self.subTest(name, by="Pillow"):
                 self.assertEqual(read, colours)
