@@ -40,6 +40,7 @@
 #include <cstring>
 
 #include "convert/byte_stream.h"
+#include "convert/lzw.h"
 #include "convert/readers.h"
 #include "frontend/stop.h"
 #include "platform/platform.h"
@@ -78,91 +79,59 @@ uint32_t NextCode(ImageData* data, uint32_t width) {
   return code;
 }
 
-// Where the image's pixels go on the screen, row by row in stored order.
-struct Painter {
-  uint8_t* screen;
-  uint32_t screen_width, screen_height;
-  uint32_t left, top, width, height;
-  bool interlaced;
-  uint32_t visible;  // columns of a row that fall on the screen
-  uint32_t x, y, pass, rows_done;
-  uint8_t* row;  // the screen row of image row y, or nullptr when it's off the screen
-};
-
-constexpr uint32_t kPassStart[4] = {0, 4, 2, 1};
-constexpr uint32_t kPassStep[4] = {8, 8, 4, 2};
-
-void FindRow(Painter* painter) {
-  uint64_t screen_y = uint64_t{painter->top} + painter->y;
-  painter->row = screen_y < painter->screen_height && painter->visible > 0
-                     ? painter->screen + screen_y * painter->screen_width + painter->left
-                     : nullptr;
+// The image rows of an interlaced image of `height` rows in each pass, and
+// the row stored `stored`-th.
+uint32_t ImageRow(uint32_t stored, uint32_t height) {
+  const uint32_t counts[4] = {(height + 7) / 8, (height + 3) / 8, (height + 1) / 4, height / 2};
+  constexpr uint32_t kPassStart[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
+  uint32_t pass = 0;
+  while (stored >= counts[pass]) stored -= counts[pass++];
+  return kPassStart[pass] + stored * kPassStep[pass];
 }
 
-// Paints `count` indices; true once the image is complete.
-bool Paint(Painter* painter, const uint8_t* indices, uint32_t count) {
-  for (uint32_t k = 0; k < count; ++k) {
-    if (painter->row != nullptr && painter->x < painter->visible) painter->row[painter->x] = indices[k];
-    if (++painter->x < painter->width) continue;
-    painter->x = 0;
-    if (++painter->rows_done == painter->height) return true;
-    if (!painter->interlaced) {
-      ++painter->y;
-    } else {
-      painter->y += kPassStep[painter->pass];
-      while (painter->y >= painter->height) painter->y = kPassStart[++painter->pass];
+// Where image row `y` of an interlaced image of `height` rows was stored.
+uint32_t StoredRow(uint32_t y, uint32_t height) {
+  const uint32_t first = (height + 7) / 8, second = first + (height + 3) / 8, third = second + (height + 1) / 4;
+  if (y % 8 == 0) return y / 8;
+  if (y % 8 == 4) return first + y / 8;
+  if (y % 4 == 2) return second + y / 4;
+  return third + y / 2;
+}
+
+// Puts the rows of an interlaced image, decoded in stored order, in their
+// places: each cycle of the permutation is followed with one row held aside.
+uint8_t held_row[65535];
+bool placed[65535];
+
+void Deinterlace(uint8_t* rows, uint32_t width, uint32_t height) {
+  std::memset(placed, 0, height);
+  for (uint32_t y = 0; y < height; ++y) {
+    if (placed[y]) continue;
+    std::memcpy(held_row, rows + uint64_t{y} * width, width);
+    for (uint32_t at = y;;) {
+      const uint32_t from = StoredRow(at, height);
+      placed[at] = true;
+      if (from == y) {
+        std::memcpy(rows + uint64_t{at} * width, held_row, width);
+        break;
+      }
+      std::memcpy(rows + uint64_t{at} * width, rows + uint64_t{from} * width, width);
+      at = from;
     }
-    FindRow(painter);
   }
-  return false;
 }
 
-// The LZW table: each entry is an earlier entry's string and one index more.
-uint16_t prefix[4096];
-uint8_t suffix[4096];
-uint8_t first[4096];
-uint16_t length[4096];
-uint8_t string[4096];
+Lzw lzw;
 
-void DecodeImage(ImageData* data, uint32_t code_size, Painter* painter) {
-  const uint32_t clear = 1u << code_size, end = clear + 1;
-  for (uint32_t code = 0; code < clear; ++code) {
-    suffix[code] = first[code] = static_cast<uint8_t>(code);
-    length[code] = 1;
-  }
-  uint32_t next = clear + 2, width = code_size + 1;
-  int32_t previous = -1;
+// Decodes the image's `size` indices into `out`, in stored order.
+void DecodeImage(ImageData* data, uint32_t code_size, uint8_t* out, uint32_t size) {
+  StartLzw(&lzw, out, size, code_size, false);
   for (;;) {
-    uint32_t code = NextCode(data, width);
-    if (code == clear) {
-      next = clear + 2;
-      width = code_size + 1;
-      previous = -1;
-      continue;
-    }
-    if (code == end) StopWithCode(kShortRead);                                    // the data ends before the image does
-    if (code > next || (code == next && previous < 0)) StopWithCode(kShortRead);  // a code not yet defined
-    uint32_t size;
-    uint8_t head;
-    if (code < next) {
-      size = length[code];
-      head = first[code];
-      for (uint32_t at = size, entry = code; at-- > 0; entry = prefix[entry]) string[at] = suffix[entry];
-    } else {  // the entry this very code adds: the previous string and its own first index
-      size = length[previous] + 1u;
-      head = first[previous];
-      for (uint32_t at = size - 1, entry = previous; at-- > 0; entry = prefix[entry]) string[at] = suffix[entry];
-      string[size - 1] = head;
-    }
-    if (previous >= 0 && next < 4096) {
-      prefix[next] = static_cast<uint16_t>(previous);
-      suffix[next] = head;
-      first[next] = first[previous];
-      length[next] = static_cast<uint16_t>(length[previous] + 1);
-      if (++next == 1u << width && width < 12) ++width;
-    }
-    if (Paint(painter, string, size)) return;
-    previous = static_cast<int32_t>(code);
+    const LzwStep step = TakeLzwCode(&lzw, NextCode(data, lzw.width));
+    if (step == kLzwMore) continue;
+    if (step == kLzwComplete) return;
+    if (step == kLzwEnd) StopWithCode(kShortRead);  // the data ends before the image does
+    StopWithCode(kShortRead);                       // a code not yet defined
   }
 }
 
@@ -220,22 +189,35 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
 
   uint8_t descriptor[9];
   if (!ReadBytes(&stream, descriptor, sizeof descriptor)) StopWithCode(kShortRead);
-  Painter painter = {};
-  painter.screen = pixels;
-  painter.screen_width = width, painter.screen_height = height;
-  painter.left = LoadLittle16(descriptor), painter.top = LoadLittle16(descriptor + 2);
-  painter.width = LoadLittle16(descriptor + 4), painter.height = LoadLittle16(descriptor + 6);
-  painter.interlaced = descriptor[8] & 0x40;
+  const uint32_t left = LoadLittle16(descriptor), top = LoadLittle16(descriptor + 2);
+  const uint32_t image_width = LoadLittle16(descriptor + 4), image_height = LoadLittle16(descriptor + 6);
+  const bool interlaced = descriptor[8] & 0x40;
   if (palette != nullptr) ReadColourTable(&stream, ColourTableSize(descriptor[8]), palette);
-  if (painter.width == 0 || painter.height == 0) return picture;  // it covers nothing
-  painter.visible = painter.left < width ? std::min(painter.width, width - painter.left) : 0;
-  FindRow(&painter);
+  if (image_width == 0 || image_height == 0) return picture;  // it covers nothing
 
   if (palette == nullptr && !SkipBytes(&stream, ColourTableSize(descriptor[8]))) StopWithCode(kShortRead);
   uint8_t code_size;
   if (!NextByte(&stream, &code_size)) StopWithCode(kShortRead);
   if (code_size < 2 || code_size > 8) StopWithCode(kShortRead);
   ImageData data = {&stream, 0, 0, 0};
-  DecodeImage(&data, code_size, &painter);
+  const uint64_t image_size = uint64_t{image_width} * image_height;
+  if (left == 0 && image_width == width && top + image_height <= height) {
+    // The image's rows are whole rows of the screen: it decodes in place.
+    uint8_t* rows = pixels + uint64_t{top} * width;
+    DecodeImage(&data, code_size, rows, static_cast<uint32_t>(image_size));
+    if (interlaced) Deinterlace(rows, width, image_height);
+    return picture;
+  }
+  // Otherwise it decodes beside the screen, and its rows are painted on it.
+  if (image_size >= kBlockLimit) StopWithCode(kOutOfMemory);
+  uint8_t* image = static_cast<uint8_t*>(AllocateBlock(image_size));
+  if (image == nullptr) StopWithCode(kOutOfMemory);
+  DecodeImage(&data, code_size, image, static_cast<uint32_t>(image_size));
+  const uint32_t visible = left < width ? std::min(image_width, width - left) : 0;
+  for (uint32_t stored = 0; stored < image_height && visible > 0; ++stored) {
+    const uint64_t y = top + uint64_t{interlaced ? ImageRow(stored, image_height) : stored};
+    if (y < height) std::memcpy(pixels + y * width + left, image + uint64_t{stored} * image_width, visible);
+  }
+  ReleaseBlock(image);
   return picture;
 }
