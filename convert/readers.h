@@ -74,5 +74,6 @@ Picture ReadPng(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
 Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 #endif  // TESSERA_CONVERT_READERS_H_
