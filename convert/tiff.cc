@@ -308,6 +308,21 @@ void TakeIndices(const uint8_t* row, uint32_t bits, uint32_t samples, uint32_t c
   }
 }
 
+// Expands `count` rows of `row_size` bytes, stored from `rows`, into rows of
+// `width` indices from there. The last row is expanded first and each row
+// from its right end: no byte is overwritten before it has been read.
+void ExpandInPlace(uint8_t* rows, uint32_t count, uint64_t row_size, uint32_t bits, uint32_t width) {
+  const uint32_t mask = (1u << bits) - 1;
+  for (uint32_t r = count; r-- > 0;) {
+    const uint8_t* stored = rows + r * row_size;
+    uint8_t* out = rows + uint64_t{r} * width;
+    for (uint32_t x = width; x-- > 0;) {
+      const uint32_t bit = x * bits;
+      out[x] = static_cast<uint8_t>(stored[bit / 8] >> (8 - bits - bit % 8) & mask);
+    }
+  }
+}
+
 }  // namespace
 
 Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
@@ -394,8 +409,9 @@ Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* 
     if (compression == 1 && size < needed) StopWithCode(kShortRead);  // fewer bytes than the rows
   }
 
-  // The picture, and after it the piece being decoded unless its rows are the picture's.
-  const bool in_place = !tiled && bits == 8 && plane_samples == 1;
+  // The picture, and after it the piece being decoded. Strips of indices
+  // alone decode straight into the picture, whose rows take no fewer bytes.
+  const bool in_place = !tiled && plane_samples == 1;
   const uint64_t piece_size = in_place ? 0 : std::min<uint64_t>(piece_height, height) * row_size;
   if (picture_size + piece_size >= kBlockLimit) StopWithCode(kOutOfMemory);
   uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size + piece_size));
@@ -435,7 +451,10 @@ Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* 
           row[k] = static_cast<uint8_t>(row[k] + row[k - plane_samples]);
       }
     }
-    if (in_place) continue;
+    if (in_place) {
+      if (bits < 8) ExpandInPlace(out, rows, row_size, bits, width);
+      continue;
+    }
     const uint32_t count = std::min(piece_width, width - x);
     for (uint32_t r = 0; r < rows; ++r) {
       TakeIndices(out + r * row_size, bits, plane_samples, count, pixels + uint64_t{y + r} * width + x);
