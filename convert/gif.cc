@@ -54,26 +54,38 @@ uint32_t ColourTableSize(uint8_t flags) { return flags & 0x80 ? 3u << ((flags & 
 struct ImageData {
   ByteStream* stream;
   uint32_t left_in_block;
-  uint32_t bits;  // bits read ahead, the next code's lowest
+  uint64_t bits;  // bits read ahead, the next code's lowest
   uint32_t bit_count;
 };
 
-// The next code of `width` bits. The data ends when a sub-block of length 0
-// or the end of the file comes first: the image is incomplete.
-uint32_t NextCode(ImageData* data, uint32_t width) {
+// Reads ahead until the next code of `width` bits is there. The data ends
+// when a sub-block of length 0 or the end of the file comes first: the image
+// is incomplete. Beyond that, what the buffer already holds of the sub-block
+// is taken too, so that most codes need no reading at all.
+void ReadAhead(ImageData* data, uint32_t width) {
+  ByteStream* stream = data->stream;
   while (data->bit_count < width) {
     uint8_t byte;
     if (data->left_in_block == 0) {
-      if (!NextByte(data->stream, &byte)) StopWithCode(kShortRead);
+      if (!NextByte(stream, &byte)) StopWithCode(kShortRead);
       if (byte == 0) StopWithCode(kShortRead);  // the data's last sub-block
       data->left_in_block = byte;
     }
-    if (!NextByte(data->stream, &byte)) StopWithCode(kShortRead);
+    if (!NextByte(stream, &byte)) StopWithCode(kShortRead);
     --data->left_in_block;
-    data->bits |= uint32_t{byte} << data->bit_count;
+    data->bits |= uint64_t{byte} << data->bit_count;
     data->bit_count += 8;
   }
-  uint32_t code = data->bits & ((1u << width) - 1);
+  while (data->bit_count <= 56 && data->left_in_block > 0 && stream->next < stream->end) {
+    data->bits |= uint64_t{*stream->next++} << data->bit_count;
+    data->bit_count += 8;
+    --data->left_in_block;
+  }
+}
+
+inline uint32_t NextCode(ImageData* data, uint32_t width) {
+  if (data->bit_count < width) ReadAhead(data, width);
+  const uint32_t code = static_cast<uint32_t>(data->bits) & ((1u << width) - 1);
   data->bits >>= width;
   data->bit_count -= width;
   return code;
@@ -121,18 +133,13 @@ void Deinterlace(uint8_t* rows, uint32_t width, uint32_t height) {
   }
 }
 
-Lzw lzw;
-
 // Decodes the image's `size` indices into `out`, in stored order.
 void DecodeImage(ImageData* data, uint32_t code_size, uint8_t* out, uint32_t size) {
-  StartLzw(&lzw, out, size, code_size, false);
-  for (;;) {
-    const LzwStep step = TakeLzwCode(&lzw, NextCode(data, lzw.width));
-    if (step == kLzwMore) continue;
-    if (step == kLzwComplete) return;
-    if (step == kLzwEnd) StopWithCode(kShortRead);  // the data ends before the image does
-    StopWithCode(kShortRead);                       // a code not yet defined
-  }
+  ImageData codes = *data;  // in locals while decoding
+  const LzwResult result =
+      DecodeLzw(out, size, code_size, 0, [&codes](uint32_t width) { return NextCode(&codes, width); });
+  if (result == kLzwEnd) StopWithCode(kShortRead);        // the data ends before the image does
+  if (result == kLzwUndefined) StopWithCode(kShortRead);  // a code not yet defined
 }
 
 // Reads a colour table of `size` bytes into `palette`; none leaves it as it is.

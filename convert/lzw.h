@@ -21,84 +21,84 @@
 #include <cstdint>
 #include <cstring>
 
-struct Lzw {
-  uint8_t* out;  // the output, `size` bytes
-  uint32_t size;
-  uint32_t done;   // bytes written
-  uint32_t roots;  // the clear code
-  uint32_t early;  // 1 when the width grows one code early
-  uint32_t first_width;
-  uint32_t width;                      // of the next code
-  uint32_t next;                       // the next free entry
-  uint32_t previous, previous_length;  // the previous code's output; no previous code when its length is 0
-  uint32_t start[4096];
-  uint16_t length[4096];
+// Where an entry's string was last written in the output, its length, and
+// its first 8 bytes (zeros past its end). Strings of up to 8 bytes, the most
+// common, are written from the table alone: reading them back from output
+// just written would wait on the stores that wrote it.
+struct LzwEntry {
+  uint64_t head;
+  uint32_t start;
+  uint32_t length;
 };
 
-// Starts a stream that decodes into `out`, `size` bytes; `root_bits` is GIF's
-// minimum code size, 8 for TIFF.
-void StartLzw(Lzw* lzw, uint8_t* out, uint32_t size, uint32_t root_bits, bool early);
+// One table for the run: a conversion decodes one picture.
+extern LzwEntry lzw_table[4096];
 
-enum LzwStep : uint32_t {
-  kLzwMore,       // the output wants more codes
-  kLzwComplete,   // the output is complete: the code's string may reach past it, and is cut there
+enum LzwResult : uint32_t {
+  kLzwComplete,   // the output is complete: the last code's string may reach past it, and is cut there
   kLzwEnd,        // the end code came before the output was complete
   kLzwUndefined,  // a code past the next free entry, or the next free code with no previous code
 };
 
-// Copies `count` bytes from `from` to `to`, which lies after all of them, in
-// words where `room` (the bytes from `to` to the end of the output) allows
-// writing up to 7 bytes past the count: those are written again later.
-inline void CopyEarlier(uint8_t* to, const uint8_t* from, uint32_t count, uint32_t room) {
-  if (count + 8 <= room) {
-    for (uint32_t at = 0; at < count; at += 8) {
-      uint64_t word;
-      std::memcpy(&word, from + at, 8);
-      std::memcpy(to + at, &word, 8);
-    }
-  } else {
-    for (uint32_t at = 0; at < count; ++at) to[at] = from[at];
-  }
+// `head` with `byte` after its first `length` bytes, when it has room.
+inline uint64_t Extend(uint64_t head, uint32_t length, uint8_t byte) {
+  return length < 8 ? head | uint64_t{byte} << 8 * length : head;
 }
 
-// Decodes one code.
-inline LzwStep TakeLzwCode(Lzw* lzw, uint32_t code) {
-  const uint32_t at = lzw->done, room = lzw->size - at;
-  uint32_t length;
-  if (code < lzw->roots) {
-    lzw->out[at] = static_cast<uint8_t>(code);
-    length = 1;
-  } else if (code < lzw->next && code > lzw->roots + 1) {
-    length = lzw->length[code];
-    CopyEarlier(lzw->out + at, lzw->out + lzw->start[code], length < room ? length : room, room);
-  } else if (code == lzw->roots) {
-    lzw->next = lzw->roots + 2;
-    lzw->width = lzw->first_width;
-    lzw->previous_length = 0;
-    return kLzwMore;
-  } else if (code == lzw->roots + 1) {
-    return kLzwEnd;
-  } else if (code == lzw->next && lzw->previous_length > 0) {  // the entry this code adds: previous string + its head
-    length = lzw->previous_length + 1;
-    const uint32_t copied = length < room ? length - 1 : room;
-    CopyEarlier(lzw->out + at, lzw->out + lzw->previous, copied, room);
-    if (length <= room) lzw->out[at + length - 1] = lzw->out[lzw->previous];
-  } else {
-    return kLzwUndefined;
+// Decodes codes into `out` until its `size` bytes are written or the codes go
+// wrong. `next_code(width)` gives each code; `root_bits` is GIF's minimum
+// code size, 8 for TIFF; `early` is 1 when the width grows one code early.
+// The state lives in locals here, so that the stores into the output, which
+// may alias anything, don't make the compiler reload it at every code.
+template <typename NextCode>
+LzwResult DecodeLzw(uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t early, NextCode next_code) {
+  const uint32_t roots = 1u << root_bits, clear = roots, end = roots + 1;
+  uint32_t done = 0, width = root_bits + 1, next = roots + 2;
+  uint32_t previous = 0, previous_length = 0;  // the previous code's output; none when its length is 0
+  uint64_t previous_head = 0;
+  for (;;) {
+    const uint32_t code = next_code(width), room = size - done;
+    uint64_t head;
+    uint32_t from, length;  // the string is `length` bytes written from `from`; its first 8 are `head`
+    if (code < roots) {
+      head = code, from = done, length = 1;
+    } else if (code < next && code > end) {
+      const LzwEntry& entry = lzw_table[code];
+      head = entry.head, from = entry.start, length = entry.length;
+    } else if (code == clear) {
+      next = roots + 2;
+      width = root_bits + 1;
+      previous_length = 0;
+      continue;
+    } else if (code == end) {
+      return kLzwEnd;
+    } else if (code == next && previous_length > 0) {  // the entry this code adds: the previous string and its head
+      head = Extend(previous_head, previous_length, static_cast<uint8_t>(previous_head));
+      from = previous, length = previous_length + 1;
+    } else {
+      return kLzwUndefined;
+    }
+    uint8_t* to = out + done;
+    if (length + 8 <= room) {  // room for whole words: bytes written past the string are written again later
+      std::memcpy(to, &head, 8);
+      for (uint32_t at = 8; at < length; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, out + from + at, 8);
+        std::memcpy(to + at, &word, 8);
+      }
+    } else {
+      const uint32_t count = length < room ? length : room;
+      for (uint32_t at = 0; at < count; ++at) to[at] = at < 8 ? static_cast<uint8_t>(head >> 8 * at) : out[from + at];
+      if (length >= room) return kLzwComplete;
+    }
+    if (previous_length > 0 && next < 4096) {
+      lzw_table[next] = {Extend(previous_head, previous_length, static_cast<uint8_t>(head)), previous,
+                         previous_length + 1};
+      if (++next + early == 1u << width && width < 12) ++width;
+    }
+    previous = done, previous_length = length, previous_head = head;
+    done += length;
   }
-  if (length >= room) {
-    lzw->done = lzw->size;
-    return kLzwComplete;
-  }
-  if (lzw->previous_length > 0 && lzw->next < 4096) {
-    lzw->start[lzw->next] = lzw->previous;
-    lzw->length[lzw->next] = static_cast<uint16_t>(lzw->previous_length + 1);
-    if (++lzw->next + lzw->early == 1u << lzw->width && lzw->width < 12) ++lzw->width;
-  }
-  lzw->previous = at;
-  lzw->previous_length = length;
-  lzw->done = at + length;
-  return kLzwMore;
 }
 
 #endif  // TESSERA_CONVERT_LZW_H_

@@ -238,25 +238,29 @@ void UnpackBits(Piece* piece, uint8_t* out, uint32_t size) {
   }
 }
 
-Lzw lzw;
-
-void DecodeLzw(Piece* piece, uint8_t* out, uint32_t size) {
-  StartLzw(&lzw, out, size, 8, true);
-  uint32_t bits = 0, bit_count = 0;
-  for (;;) {
-    while (bit_count < lzw.width) {
-      uint8_t byte;
-      if (!NextPieceByte(piece, &byte)) StopWithCode(kShortRead);  // the codes end before the piece does
-      bits = bits << 8 | byte;
-      bit_count += 8;
-    }
-    bit_count -= lzw.width;
-    const LzwStep step = TakeLzwCode(&lzw, bits >> bit_count & ((1u << lzw.width) - 1));
-    if (step == kLzwMore) continue;
-    if (step == kLzwComplete) return;
-    if (step == kLzwEnd) StopWithCode(kShortRead);  // the end code before the piece is complete
-    StopWithCode(kShortRead);                       // a code not yet defined
+// Reads ahead until the next code of `width` bits is there, and then what
+// the buffer already holds, up to 64 bits.
+void ReadAhead(Piece* piece, uint64_t* bits, uint32_t* bit_count, uint32_t width) {
+  while (*bit_count < width) {
+    uint8_t byte;
+    if (!NextPieceByte(piece, &byte)) StopWithCode(kShortRead);  // the codes end before the piece does
+    *bits = *bits << 8 | byte;
+    *bit_count += 8;
   }
+  for (; *bit_count <= 56 && piece->next < piece->end; *bit_count += 8) *bits = *bits << 8 | *piece->next++;
+}
+
+void DecodeTiffLzw(Piece* piece, uint8_t* out, uint32_t size) {
+  Piece codes = *piece;  // in locals while decoding
+  uint64_t bits = 0;
+  uint32_t bit_count = 0;
+  const LzwResult result = DecodeLzw(out, size, 8, 1, [&](uint32_t width) {
+    if (bit_count < width) ReadAhead(&codes, &bits, &bit_count, width);
+    bit_count -= width;
+    return static_cast<uint32_t>(bits >> bit_count) & ((1u << width) - 1);
+  });
+  if (result == kLzwEnd) StopWithCode(kShortRead);        // the end code before the piece is complete
+  if (result == kLzwUndefined) StopWithCode(kShortRead);  // a code not yet defined
 }
 
 // zlib's memory for the stream (its state and 32 KiB window) comes from
@@ -440,7 +444,7 @@ Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* 
     } else if (compression == 32773) {
       UnpackBits(&piece, out, size);
     } else if (compression == 5) {
-      DecodeLzw(&piece, out, size);
+      DecodeTiffLzw(&piece, out, size);
     } else {
       Inflate(&stream, &piece, out, size);
     }
