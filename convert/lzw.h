@@ -53,16 +53,15 @@ inline uint64_t Extend(uint64_t head, uint32_t length, uint8_t byte) {
 template <typename NextCode>
 LzwResult DecodeLzw(uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t early, NextCode next_code) {
   const uint32_t roots = 1u << root_bits, clear = roots, end = roots + 1;
+  for (uint32_t code = 0; code < roots; ++code) lzw_table[code] = {code, 0, 1};
   uint32_t done = 0, width = root_bits + 1, next = roots + 2;
   uint32_t previous = 0, previous_length = 0;  // the previous code's output; none when its length is 0
   uint64_t previous_head = 0;
   for (;;) {
     const uint32_t code = next_code(width), room = size - done;
     uint64_t head;
-    uint32_t from, length;  // the string is `length` bytes written from `from`; its first 8 are `head`
-    if (code < roots) {
-      head = code, from = done, length = 1;
-    } else if (code < next && code > end) {
+    uint32_t from, length;                  // the string is `length` bytes written from `from`; its first 8 are `head`
+    if (code < next && code - clear > 1) {  // a root or an entry: neither clear nor end
       const LzwEntry& entry = lzw_table[code];
       head = entry.head, from = entry.start, length = entry.length;
     } else if (code == clear) {
@@ -79,9 +78,16 @@ LzwResult DecodeLzw(uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t ea
       return kLzwUndefined;
     }
     uint8_t* to = out + done;
-    if (length + 8 <= room) {  // room for whole words: bytes written past the string are written again later
+    if (length + 32 <= room) {
+      // Whole words, with no branch for strings of up to 32 bytes; what is
+      // written past the string is written again by the codes after it. All
+      // three words are read before any is written: the string this very
+      // code adds reads its last byte from the head just written.
+      uint64_t words[3];
       std::memcpy(to, &head, 8);
-      for (uint32_t at = 8; at < length; at += 8) {
+      std::memcpy(words, out + from + 8, 24);
+      std::memcpy(to + 8, words, 24);
+      for (uint32_t at = 32; at < length; at += 8) {
         uint64_t word;
         std::memcpy(&word, out + from + at, 8);
         std::memcpy(to + at, &word, 8);
