@@ -9,7 +9,7 @@
 // - a stop: exactly the code the input calls for, and the earlier frame
 //   untouched;
 // - either way: "vantrel.tmp" unchanged and no other file left behind.
-// GIF, TGA and PCX files are checked only for what must hold whatever they
+// GIF, TIFF, TGA and PCX files are checked only for what must hold whatever they
 // hold (ExpectFrameOrStop): a code the program has, a frame exactly as long
 // as its header says, and the same untouched earlier frame and clean
 // directory. Their pixels are checked by the end-to-end tables and corpus.
@@ -237,8 +237,8 @@ Outcome ExpectPng(const uint8_t* data, size_t size) {
 }
 
 // The formats that are told by their first bytes after PNG and before a
-// bitmap: a GIF signature; not "BM" and a PCX header; not "BM" and a TGA
-// header. Their picture's size, or -1 when the header is cut short.
+// bitmap: a GIF signature; a TIFF one, classic or BigTIFF; not "BM" and a PCX
+// header; not "BM" and a TGA header.
 bool IsGif(const uint8_t* data, size_t size) {
   return size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0);
 }
@@ -256,14 +256,39 @@ bool IsTga(const uint8_t* data, size_t size) {
          (data[1] == 0 || one_of(data[7], {15, 16, 24, 32}));
 }
 
-// The picture size a GIF, PCX or TGA header gives (0 when the header is cut
-// short or the size is negative), or -1 for a file of another format.
+bool IsTiff(const uint8_t* data, size_t size) {
+  return size >= 4 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0 ||
+                       std::memcmp(data, "II+\0", 4) == 0 || std::memcmp(data, "MM\0+", 4) == 0);
+}
+
+// The picture size the first ImageWidth and ImageLength entries with values
+// of a TIFF's first directory give, as far as the directory lies in the data.
+int64_t TiffPixels(const uint8_t* data, size_t size) {
+  if (size < 8) return 0;
+  const bool big = data[0] == 'M';
+  auto load16 = [big](const uint8_t* bytes) -> int64_t { return big ? bytes[0] << 8 | bytes[1] : Uint16(bytes); };
+  auto load32 = [big](const uint8_t* bytes) -> int64_t { return big ? Big32(bytes) : Uint32(bytes); };
+  const int64_t directory = load32(data + 4), end = static_cast<int64_t>(size);
+  if (directory + 2 > end) return 0;
+  int64_t sides[2] = {-1, -1};
+  for (int64_t k = 0, at = directory + 2; k < load16(data + directory) && at + 12 <= end; ++k, at += 12) {
+    const int64_t tag = load16(data + at), type = load16(data + at + 2);
+    if ((tag != 256 && tag != 257) || load32(data + at + 4) == 0 || sides[tag - 256] >= 0) continue;
+    sides[tag - 256] = type == 1 ? data[at + 8] : type == 3 ? load16(data + at + 8) : load32(data + at + 8);
+  }
+  return std::max<int64_t>(sides[0], 0) * std::max<int64_t>(sides[1], 0);
+}
+
+// The picture size a GIF, TIFF, PCX or TGA header gives (0 when the header is
+// cut short or the size is negative), or -1 for a file of another format.
 int64_t OtherFormatPixels(const uint8_t* data, size_t size) {
   int64_t pixels;
   if (IsGif(data, size)) {
     pixels = size >= 10 ? Uint16(data + 6) * Uint16(data + 8) : 0;
   } else if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
     return -1;
+  } else if (IsTiff(data, size)) {
+    pixels = TiffPixels(data, size);
   } else if (IsPcx(data, size)) {
     pixels = size >= 12 ? (Uint16(data + 8) - Uint16(data + 4) + 1) * (Uint16(data + 10) - Uint16(data + 6) + 1) : 0;
   } else if (IsTga(data, size)) {
@@ -373,7 +398,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-// A GIF, TGA or PCX file's outcome: a code the program has, or a frame as
+// A GIF, TIFF, TGA or PCX file's outcome: a code the program has, or a frame as
 // long as its own header says; either way the same checks of what is left.
 void ExpectFrameOrStop(uint32_t status) {
   Require(status == 0 || status == kShortRead || status == kUnsupportedBitmap || status == kOutOfMemory,
