@@ -43,8 +43,10 @@ void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
 
   const bool text = StartsWith(start, got, "JASC-PAL") || StartsWith(start, got, "GIMP Palette");
   const bool riff = StartsWith(start, got, "RIFF") && got >= 12 && std::memcmp(start + 8, "PAL ", 4) == 0;
-  const bool signed_picture = StartsWith(start, got, "\x89PNG\r\n\x1A\n") || StartsWith(start, got, "GIF87a") ||
-                              StartsWith(start, got, "GIF89a") || StartsWith(start, got, "BM");
+  const bool signed_picture =
+      StartsWith(start, got, "\x89PNG\r\n\x1A\n") || StartsWith(start, got, "GIF87a") ||
+      StartsWith(start, got, "GIF89a") || StartsWith(start, got, "BM") ||
+      (got >= 4 && (std::memcmp(start, "II*\0", 4) == 0 || std::memcmp(start, "MM\0*", 4) == 0));
   const bool table = !text && !riff && !signed_picture && (size == 768 || size == 772);
   if (depth != 0 && !(table && size == 768)) ThrowProblem("--depth applies to a raw table of 768 bytes only");
   if (text || riff || table) {
