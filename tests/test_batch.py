@@ -7,7 +7,7 @@ import re
 import shutil
 import unittest
 
-from harness import NAMES, Case, frame, make_bitmap, make_png, sample_rows, target, windows_path
+from harness import NAMES, Case, frame, make_bitmap, make_png, make_tiff, sample_rows, target, windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "examples", "convert-folder.bat")
@@ -31,11 +31,12 @@ class ConvertFolder(Case):
         shutil.copy(SCRIPT, self.path("bin/convert-folder.bat"))
         pictures = [("tree - Copy (2).bmp", "tree - Copy (2).frm"), ("50%.bmp", "50%.frm"), ("a^b.bmp", "a^b.frm"),
                     ("wow!.bmp", "wow!.frm"), ("p,q;r=s'.bmp", "p,q;r=s'.frm"), ("indexed.png", "indexed.frm"),
+                    ("drawn.tif", "drawn.frm"), ("drawn too.tiff", "drawn too.frm"),
                     *NAMES]
         expected = {}
         for number, (picture, name) in enumerate(pictures):
             rows = sample_rows(2 + number, 2)
-            maker = make_png if picture.endswith(".png") else make_bitmap
+            maker = {".png": make_png, ".tif": make_tiff, "tiff": make_tiff}.get(picture[-4:], make_bitmap)
             self.put(f"art/{picture}", maker(2 + number, 2, rows), mode=0o444)
             expected[f"art/{name}"] = frame(2 + number, 2, rows)
         self.put("art/x&echo INJECTED&.bmp", make_bitmap(4, 2, bits=24), mode=0o444)
@@ -47,7 +48,7 @@ class ConvertFolder(Case):
         self.assertEqual(status, 1, out)
         self.assertRegex(out, rb"\ARuntime error 201 at [0-9A-F]{8}\r\nx&echo INJECTED&\.bmp: 201: not a palette "
                               rb"picture tessera converts \(its colours are not palette indices\)\r\n"
-                              rb"11 converted, 1 failed\r\n\Z")
+                              rb"13 converted, 1 failed\r\n\Z")
         self.assertEqual({name: self.read(name) for name in self.files() - before}, expected)
 
     def test_the_folder_given_and_no_other(self):
