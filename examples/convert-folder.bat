@@ -1,8 +1,9 @@
 @echo off
 rem Converts every picture in FOLDER into a frame beside it, the way the art
-rem pipeline does: *.bmp, *.png, *.gif, *.tif, *.tiff, *.tga and *.pcx, the formats tessera
-rem reads. The picture is copied to vantrel.tmp in FOLDER, and tessera.exe,
-rem which sits beside this script, is called there with the picture's name.
+rem pipeline does: *.bmp, *.png, *.gif, *.tif, *.tiff, *.tga and *.pcx, the
+rem formats tessera reads. The picture is copied to vantrel.tmp in FOLDER, and
+rem tessera.exe, which sits beside this script, is called there with the
+rem picture's name.
 rem Pictures whose names agree up to the first dot (tree.bmp, tree.png) give
 rem one frame, tree.frm: the last one converted.
 rem
@@ -68,9 +69,9 @@ if defined palette if not exist "%~dp0tessera-palette.exe" (
 set "palette_check=%~dp0tessera-palette.exe"
 rem A pattern also finds longer extensions through their short names, hence
 rem the check of each extension; *.tif* finds both .tif and .tiff, once each
-rem (*.tif *.tiff would find a .tiff twice where short names are made). A read-only picture gives a read-only copy,
-rem which tessera can't open for writing and the next copy can't replace, so
-rem the copy is made writable. With palette.pal, a picture is checked
+rem (*.tif *.tiff would find a .tiff twice where short names are made). A
+rem read-only picture gives a read-only copy, which tessera can't open for
+rem writing and the next copy can't replace, so the copy is made writable. With palette.pal, a picture is checked
 rem quietly first; one that fails the check is checked again to show why.
 rem Inside the loop every if takes a block: Wine's cmd runs the lines after a
 rem one-line if in a block as if they were the if's own.
