@@ -71,8 +71,9 @@ rem A pattern also finds longer extensions through their short names, hence
 rem the check of each extension; *.tif* finds both .tif and .tiff, once each
 rem (*.tif *.tiff would find a .tiff twice where short names are made). A
 rem read-only picture gives a read-only copy, which tessera can't open for
-rem writing and the next copy can't replace, so the copy is made writable. With palette.pal, a picture is checked
-rem quietly first; one that fails the check is checked again to show why.
+rem writing and the next copy can't replace, so the copy is made writable.
+rem With palette.pal, a picture is checked quietly first; one that fails the
+rem check is checked again to show why.
 rem Inside the loop every if takes a block: Wine's cmd runs the lines after a
 rem one-line if in a block as if they were the if's own.
 for %%p in (*.bmp *.png *.gif *.tif* *.tga *.pcx) do (
