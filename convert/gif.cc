@@ -50,45 +50,37 @@ namespace {
 // The bytes of a colour table that `flags` announces.
 uint32_t ColourTableSize(uint8_t flags) { return flags & 0x80 ? 3u << ((flags & 7) + 1) : 0; }
 
-// The image data, a sub-block at a time.
-struct ImageData {
-  ByteStream* stream;
+// The image data's bits read ahead, the next code's lowest, and what is left
+// of the sub-block they come from.
+struct CodeBits {
+  uint64_t bits;
+  uint32_t count;
   uint32_t left_in_block;
-  uint64_t bits;  // bits read ahead, the next code's lowest
-  uint32_t bit_count;
 };
 
 // Reads ahead until the next code of `width` bits is there. The data ends
 // when a sub-block of length 0 or the end of the file comes first: the image
 // is incomplete. Beyond that, what the buffer already holds of the sub-block
-// is taken too, so that most codes need no reading at all.
-void ReadAhead(ImageData* data, uint32_t width) {
-  ByteStream* stream = data->stream;
-  while (data->bit_count < width) {
+// is taken too, so that most codes need no reading at all. The bits go in
+// and out by value, so that the decoding loop can keep them in registers.
+CodeBits ReadAhead(ByteStream* stream, CodeBits held, uint32_t width) {
+  while (held.count < width) {
     uint8_t byte;
-    if (data->left_in_block == 0) {
+    if (held.left_in_block == 0) {
       if (!NextByte(stream, &byte)) StopWithCode(kShortRead);
       if (byte == 0) StopWithCode(kShortRead);  // the data's last sub-block
-      data->left_in_block = byte;
+      held.left_in_block = byte;
     }
     if (!NextByte(stream, &byte)) StopWithCode(kShortRead);
-    --data->left_in_block;
-    data->bits |= uint64_t{byte} << data->bit_count;
-    data->bit_count += 8;
+    --held.left_in_block;
+    held.bits |= uint64_t{byte} << held.count;
+    held.count += 8;
   }
-  while (data->bit_count <= 56 && data->left_in_block > 0 && stream->next < stream->end) {
-    data->bits |= uint64_t{*stream->next++} << data->bit_count;
-    data->bit_count += 8;
-    --data->left_in_block;
+  for (; held.count <= 56 && held.left_in_block > 0 && stream->next < stream->end; held.count += 8) {
+    held.bits |= uint64_t{*stream->next++} << held.count;
+    --held.left_in_block;
   }
-}
-
-inline uint32_t NextCode(ImageData* data, uint32_t width) {
-  if (data->bit_count < width) ReadAhead(data, width);
-  const uint32_t code = static_cast<uint32_t>(data->bits) & ((1u << width) - 1);
-  data->bits >>= width;
-  data->bit_count -= width;
-  return code;
+  return held;
 }
 
 // The image rows of an interlaced image of `height` rows in each pass, and
@@ -133,11 +125,17 @@ void Deinterlace(uint8_t* rows, uint32_t width, uint32_t height) {
   }
 }
 
-// Decodes the image's `size` indices into `out`, in stored order.
-void DecodeImage(ImageData* data, uint32_t code_size, uint8_t* out, uint32_t size) {
-  ImageData codes = *data;  // in locals while decoding
-  const LzwResult result =
-      DecodeLzw(out, size, code_size, 0, [&codes](uint32_t width) { return NextCode(&codes, width); });
+// Decodes the image's `size` indices into `out`, in stored order: LZW codes,
+// least significant bit first.
+void DecodeImage(ByteStream* stream, uint32_t code_size, uint8_t* out, uint32_t size) {
+  CodeBits held = {0, 0, 0};
+  const LzwResult result = DecodeLzw(out, size, code_size, 0, [&](uint32_t width) {
+    if (held.count < width) held = ReadAhead(stream, held, width);
+    const uint32_t code = static_cast<uint32_t>(held.bits) & ((1u << width) - 1);
+    held.bits >>= width;
+    held.count -= width;
+    return code;
+  });
   if (result == kLzwEnd) StopWithCode(kShortRead);        // the data ends before the image does
   if (result == kLzwUndefined) StopWithCode(kShortRead);  // a code not yet defined
 }
@@ -206,12 +204,11 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   uint8_t code_size;
   if (!NextByte(&stream, &code_size)) StopWithCode(kShortRead);
   if (code_size < 2 || code_size > 8) StopWithCode(kShortRead);
-  ImageData data = {&stream, 0, 0, 0};
   const uint64_t image_size = uint64_t{image_width} * image_height;
   if (left == 0 && image_width == width && top + image_height <= height) {
     // The image's rows are whole rows of the screen: it decodes in place.
     uint8_t* rows = pixels + uint64_t{top} * width;
-    DecodeImage(&data, code_size, rows, static_cast<uint32_t>(image_size));
+    DecodeImage(&stream, code_size, rows, static_cast<uint32_t>(image_size));
     if (interlaced) Deinterlace(rows, width, image_height);
     return picture;
   }
@@ -219,7 +216,7 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   if (image_size >= kBlockLimit) StopWithCode(kOutOfMemory);
   uint8_t* image = static_cast<uint8_t*>(AllocateBlock(image_size));
   if (image == nullptr) StopWithCode(kOutOfMemory);
-  DecodeImage(&data, code_size, image, static_cast<uint32_t>(image_size));
+  DecodeImage(&stream, code_size, image, static_cast<uint32_t>(image_size));
   const uint32_t visible = left < width ? std::min(image_width, width - left) : 0;
   for (uint32_t stored = 0; stored < image_height && visible > 0; ++stored) {
     const uint64_t y = top + uint64_t{interlaced ? ImageRow(stored, image_height) : stored};

@@ -78,16 +78,12 @@ LzwResult DecodeLzw(uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t ea
       return kLzwUndefined;
     }
     uint8_t* to = out + done;
-    if (length + 32 <= room) {
-      // Whole words, with no branch for strings of up to 32 bytes; what is
-      // written past the string is written again by the codes after it. All
-      // three words are read before any is written: the string this very
-      // code adds reads its last byte from the head just written.
-      uint64_t words[3];
+    if (length + 8 <= room) {
+      // Whole words: what is written past the string is written again by
+      // the codes after it. Most strings are no longer than their head, so
+      // most codes read nothing back from the output just written.
       std::memcpy(to, &head, 8);
-      std::memcpy(words, out + from + 8, 24);
-      std::memcpy(to + 8, words, 24);
-      for (uint32_t at = 32; at < length; at += 8) {
+      for (uint32_t at = 8; at < length; at += 8) {
         uint64_t word;
         std::memcpy(&word, out + from + at, 8);
         std::memcpy(to + at, &word, 8);

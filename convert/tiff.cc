@@ -238,26 +238,32 @@ void UnpackBits(Piece* piece, uint8_t* out, uint32_t size) {
   }
 }
 
+// The codes' bits read ahead, the next code's highest.
+struct CodeBits {
+  uint64_t bits;
+  uint32_t count;
+};
+
 // Reads ahead until the next code of `width` bits is there, and then what
-// the buffer already holds, up to 64 bits.
-void ReadAhead(Piece* piece, uint64_t* bits, uint32_t* bit_count, uint32_t width) {
-  while (*bit_count < width) {
+// the buffer already holds, up to 64 bits. The bits go in and out by value,
+// so that the decoding loop can keep them in registers.
+CodeBits ReadAhead(Piece* piece, CodeBits held, uint32_t width) {
+  while (held.count < width) {
     uint8_t byte;
     if (!NextPieceByte(piece, &byte)) StopWithCode(kShortRead);  // the codes end before the piece does
-    *bits = *bits << 8 | byte;
-    *bit_count += 8;
+    held.bits = held.bits << 8 | byte;
+    held.count += 8;
   }
-  for (; *bit_count <= 56 && piece->next < piece->end; *bit_count += 8) *bits = *bits << 8 | *piece->next++;
+  for (; held.count <= 56 && piece->next < piece->end; held.count += 8) held.bits = held.bits << 8 | *piece->next++;
+  return held;
 }
 
 void DecodeTiffLzw(Piece* piece, uint8_t* out, uint32_t size) {
-  Piece codes = *piece;  // in locals while decoding
-  uint64_t bits = 0;
-  uint32_t bit_count = 0;
+  CodeBits held = {0, 0};
   const LzwResult result = DecodeLzw(out, size, 8, 1, [&](uint32_t width) {
-    if (bit_count < width) ReadAhead(&codes, &bits, &bit_count, width);
-    bit_count -= width;
-    return static_cast<uint32_t>(bits >> bit_count) & ((1u << width) - 1);
+    if (held.count < width) held = ReadAhead(piece, held, width);
+    held.count -= width;
+    return static_cast<uint32_t>(held.bits >> held.count) & ((1u << width) - 1);
   });
   if (result == kLzwEnd) StopWithCode(kShortRead);        // the end code before the piece is complete
   if (result == kLzwUndefined) StopWithCode(kShortRead);  // a code not yet defined
