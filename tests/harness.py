@@ -628,7 +628,8 @@ def make_tiff(width, height, rows=None, bits=8, compression=1, predictor=1, samp
     ifd = at
     entries = {256: (3, [width]), 257: (4, [height]), 258: (3, [bits] * samples), 259: (3, [compression]),
                262: (3, [3]), 274: (3, [1]), 277: (3, [samples]), 284: (3, [planar]), 317: (3, [predictor]),
-               320: (3, [v % 256 * 257 for v in range(3 << bits)]), 338: (3, [2] * (samples - 1)), 339: (3, [1] * samples)}
+               320: (3, [v % 256 * 257 for v in range(3 << bits)]), 338: (3, [2] * (samples - 1)),
+               339: (3, [1] * samples)}
     entries.update({322: (4, [tile_width]), 323: (3, [tile_height]), 324: (4, offsets),
                     325: (4, list(map(len, pieces)))} if tile else
                    {273: (4, offsets), 278: (4, [tile_height]), 279: (3, list(map(len, pieces)))})

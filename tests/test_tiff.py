@@ -48,7 +48,8 @@ CASES = [
                                                                 compression=5, strip_rows=3), False)
       for bits in (2, 8) for samples, planar in [(2, 1), (2, 2), (4, 1), (4, 2)]),
     ("LZW table full, cleared", *tiff(200, 100, compression=5), True),
-    ("LZW table full, never cleared", *tiff(200, 100, compression=5, compress=lambda data: tiff_lzw(data, False)), False),
+    ("LZW table full, never cleared",
+     *tiff(200, 100, compression=5, compress=lambda data: tiff_lzw(data, False)), False),
     ("no RowsPerStrip", *tiff(W, H, tags={278: None}), True),
     ("uncompressed, no byte counts", *tiff(W, H, tags={279: None}), True),
     ("offsets as SHORT, width as BYTE", *tiff(W, H, tags={273: (3, [8]), 256: (1, [W])}), False),
