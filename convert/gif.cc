@@ -83,8 +83,8 @@ CodeBits ReadAhead(ByteStream* stream, CodeBits held, uint32_t width) {
   return held;
 }
 
-// The image rows of an interlaced image of `height` rows in each pass, and
-// the row stored `stored`-th.
+// The row of an interlaced image of `height` rows that was stored
+// `stored`-th.
 uint32_t ImageRow(uint32_t stored, uint32_t height) {
   const uint32_t counts[4] = {(height + 7) / 8, (height + 3) / 8, (height + 1) / 4, height / 2};
   constexpr uint32_t kPassStart[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
