@@ -127,9 +127,9 @@ void Deinterlace(uint8_t* rows, uint32_t width, uint32_t height) {
 
 // Decodes the image's `size` indices into `out`, in stored order: LZW codes,
 // least significant bit first.
-void DecodeImage(ByteStream* stream, uint32_t code_size, uint8_t* out, uint32_t size) {
+void DecodeImage(ByteStream* stream, uint32_t code_size, LzwEntry* table, uint8_t* out, uint32_t size) {
   CodeBits held = {0, 0, 0};
-  const LzwResult result = DecodeLzw(out, size, code_size, 0, [&](uint32_t width) {
+  const LzwResult result = DecodeLzw(table, out, size, code_size, 0, [&](uint32_t width) {
     if (held.count < width) held = ReadAhead(stream, held, width);
     const uint32_t code = static_cast<uint32_t>(held.bits) & ((1u << width) - 1);
     held.bits >>= width;
@@ -158,8 +158,11 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   if (width == 0 || height == 0) StopWithCode(kUnsupportedBitmap);
   const uint64_t picture_size = uint64_t{width} * height;
   if (picture_size >= kBlockLimit) StopWithCode(kOutOfMemory);
-  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size));
+  // The screen, and after it the LZW table.
+  const uint64_t table_at = (picture_size + 15) / 16 * 16;
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(table_at + kLzwTableSize));
   if (pixels == nullptr) StopWithCode(kOutOfMemory);
+  LzwEntry* table = reinterpret_cast<LzwEntry*>(pixels + table_at);
   const Picture picture = {width, height, pixels, width, true, pixels};
 
   const uint8_t flags = screen[10], background = screen[11];
@@ -208,7 +211,7 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   if (left == 0 && image_width == width && top + image_height <= height) {
     // The image's rows are whole rows of the screen: it decodes in place.
     uint8_t* rows = pixels + uint64_t{top} * width;
-    DecodeImage(&stream, code_size, rows, static_cast<uint32_t>(image_size));
+    DecodeImage(&stream, code_size, table, rows, static_cast<uint32_t>(image_size));
     if (interlaced) Deinterlace(rows, width, image_height);
     return picture;
   }
@@ -216,7 +219,7 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   if (image_size >= kBlockLimit) StopWithCode(kOutOfMemory);
   uint8_t* image = static_cast<uint8_t*>(AllocateBlock(image_size));
   if (image == nullptr) StopWithCode(kOutOfMemory);
-  DecodeImage(&stream, code_size, image, static_cast<uint32_t>(image_size));
+  DecodeImage(&stream, code_size, table, image, static_cast<uint32_t>(image_size));
   const uint32_t visible = left < width ? std::min(image_width, width - left) : 0;
   for (uint32_t stored = 0; stored < image_height && visible > 0; ++stored) {
     const uint64_t y = top + uint64_t{interlaced ? ImageRow(stored, image_height) : stored};

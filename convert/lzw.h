@@ -31,8 +31,10 @@ struct LzwEntry {
   uint32_t length;
 };
 
-// One table for the run: a conversion decodes one picture.
-extern LzwEntry lzw_table[4096];
+// The table's bytes. A reader takes them in its picture's block, whose pages
+// come mapped at once, rather than from static memory faulted in a page at a
+// time.
+constexpr uint32_t kLzwTableSize = 4096 * sizeof(LzwEntry);
 
 enum LzwResult : uint32_t {
   kLzwComplete,   // the output is complete: the last code's string may reach past it, and is cut there
@@ -46,14 +48,15 @@ inline uint64_t Extend(uint64_t head, uint32_t length, uint8_t byte) {
 }
 
 // Decodes codes into `out` until its `size` bytes are written or the codes go
-// wrong. `next_code(width)` gives each code; `root_bits` is GIF's minimum
+// wrong, with `table` as the table. `next_code(width)` gives each code; `root_bits` is GIF's minimum
 // code size, 8 for TIFF; `early` is 1 when the width grows one code early.
 // The state lives in locals here, so that the stores into the output, which
 // may alias anything, don't make the compiler reload it at every code.
 template <typename NextCode>
-LzwResult DecodeLzw(uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t early, NextCode next_code) {
+LzwResult DecodeLzw(LzwEntry* table, uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t early,
+                    NextCode next_code) {
   const uint32_t roots = 1u << root_bits, clear = roots, end = roots + 1;
-  for (uint32_t code = 0; code < roots; ++code) lzw_table[code] = {code, 0, 1};
+  for (uint32_t code = 0; code < roots; ++code) table[code] = {code, 0, 1};
   uint32_t done = 0, width = root_bits + 1, next = roots + 2;
   uint32_t previous = 0, previous_length = 0;  // the previous code's output; none when its length is 0
   uint64_t previous_head = 0;
@@ -62,7 +65,7 @@ LzwResult DecodeLzw(uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t ea
     uint64_t head;
     uint32_t from, length;                  // the string is `length` bytes written from `from`; its first 8 are `head`
     if (code < next && code - clear > 1) {  // a root or an entry: neither clear nor end
-      const LzwEntry& entry = lzw_table[code];
+      const LzwEntry& entry = table[code];
       head = entry.head, from = entry.start, length = entry.length;
     } else if (code == clear) {
       next = roots + 2;
@@ -94,8 +97,7 @@ LzwResult DecodeLzw(uint8_t* out, uint32_t size, uint32_t root_bits, uint32_t ea
       if (length >= room) return kLzwComplete;
     }
     if (previous_length > 0 && next < 4096) {
-      lzw_table[next] = {Extend(previous_head, previous_length, static_cast<uint8_t>(head)), previous,
-                         previous_length + 1};
+      table[next] = {Extend(previous_head, previous_length, static_cast<uint8_t>(head)), previous, previous_length + 1};
       if (++next + early == 1u << width && width < 12) ++width;
     }
     previous = done, previous_length = length, previous_head = head;

@@ -258,9 +258,9 @@ CodeBits ReadAhead(Piece* piece, CodeBits held, uint32_t width) {
   return held;
 }
 
-void DecodeTiffLzw(Piece* piece, uint8_t* out, uint32_t size) {
+void DecodeTiffLzw(Piece* piece, LzwEntry* table, uint8_t* out, uint32_t size) {
   CodeBits held = {0, 0};
-  const LzwResult result = DecodeLzw(out, size, 8, 1, [&](uint32_t width) {
+  const LzwResult result = DecodeLzw(table, out, size, 8, 1, [&](uint32_t width) {
     if (held.count < width) held = ReadAhead(piece, held, width);
     held.count -= width;
     return static_cast<uint32_t>(held.bits >> held.count) & ((1u << width) - 1);
@@ -419,14 +419,17 @@ Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* 
     if (compression == 1 && size < needed) StopWithCode(kShortRead);  // fewer bytes than the rows
   }
 
-  // The picture, and after it the piece being decoded. Strips of indices
-  // alone decode straight into the picture, whose rows take no fewer bytes.
+  // The picture, after it the piece being decoded, and last, with LZW, the
+  // table. Strips of indices alone decode straight into the picture, whose
+  // rows take no fewer bytes.
   const bool in_place = !tiled && plane_samples == 1;
   const uint64_t piece_size = in_place ? 0 : std::min<uint64_t>(piece_height, height) * row_size;
   if (picture_size + piece_size >= kBlockLimit) StopWithCode(kOutOfMemory);
-  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size + piece_size));
+  const uint64_t table_at = (picture_size + piece_size + 15) / 16 * 16;
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(table_at + (compression == 5 ? kLzwTableSize : 0)));
   if (pixels == nullptr) StopWithCode(kOutOfMemory);
   uint8_t* decoded = pixels + picture_size;
+  LzwEntry* table = reinterpret_cast<LzwEntry*>(pixels + table_at);
 
   z_stream stream = {};
   if (compression == 8 || compression == 32946) {
@@ -450,7 +453,7 @@ Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* 
     } else if (compression == 32773) {
       UnpackBits(&piece, out, size);
     } else if (compression == 5) {
-      DecodeTiffLzw(&piece, out, size);
+      DecodeTiffLzw(&piece, table, out, size);
     } else {
       Inflate(&stream, &piece, out, size);
     }

@@ -1,3 +1,0 @@
-#include "convert/lzw.h"
-
-LzwEntry lzw_table[4096];
