@@ -3,19 +3,23 @@
 floor, `cp` of the same "vantrel.tmp", and against the script a user would
 otherwise write, a short Python program with Pillow.
 
-    bench/run.py [--program build/tessera] [--palette-program build/tessera-palette] [--runs 200]
+    bench/run.py [--program build/tessera] [--palette-program build/tessera-palette]
+                 [--decode-time build/decode_time] [--runs 200]
 
 For each bitmap it makes, the three commands run in turn, alternating, in the
 same directory; the table gives the median wall time of each, the ratios, and
 tessera's peak resident memory against what the program may hold (the pixel
 block, and for a compressed picture the stream beside it) plus 2 MiB. The last
 lines compare the same drawn picture compressed with RLE8, saved as an
-indexed PNG, saved by Pillow as GIF, RLE TGA and PCX, and saved as an RLE
-Photoshop document and a ByteRun1 ILBM, with it uncompressed; then
-tessera-palette's check of the uncompressed one against a 256-colour palette
-with tessera's conversion of it; the very last, remap of
-the drawn picture saved as a full-colour PNG against tessera's conversion of
-its indexed PNG, and remap --nearest of a 640 × 480 photograph-like picture
+indexed PNG, saved by Pillow as GIF, RLE TGA, PCX, LZW TIFF and deflate
+TIFF, and saved as an RLE Photoshop document and a ByteRun1 ILBM, with it
+uncompressed, and a noisy picture saved by Pillow as GIF with it
+uncompressed, each pair converted in turn; then Pillow's decoding of the
+noisy GIF inside a running process beside tessera's reader in one
+(decode_time); then tessera-palette's check of the uncompressed one against
+a 256-colour palette with tessera's conversion of it; then remap of the
+drawn picture saved as a full-colour PNG against tessera's conversion of its
+indexed PNG, and remap --nearest of a 640 × 480 photograph-like picture
 against 256 colours; and at the end the time and peak memory of the stops
 for two files of a few bytes that announce pictures of gigabytes.
 It prints figures and judges nothing: a busy machine gives slower figures,
@@ -24,6 +28,7 @@ not a failure.
 
 import argparse
 import os
+import random
 import shutil
 import statistics
 import struct
@@ -81,6 +86,35 @@ def drawn_picture(width, height):
             row.append(index)
         rows.append(bytes(row))
     return rows
+
+
+def noisy_picture(width, height):
+    """Runs of 1 to 39 pixels of one random index, and every third pixel of
+    every seventh row random: hard for LZW."""
+    draw, rows = random.Random(29), []
+    for y in range(height):
+        row = bytearray()
+        while len(row) < width:
+            row += bytes([draw.randrange(256)]) * draw.randint(1, 39)
+        row = row[:width]
+        for x in range(0, width if y % 7 == 0 else 0, 3):
+            row[x] = draw.randrange(256)
+        rows.append(bytes(row))
+    return rows
+
+
+# Opens and decodes the GIF read from standard input again and again inside
+# one process; prints the median time in milliseconds.
+PILLOW_DECODE = r"""
+import io, statistics, sys, time
+from PIL import Image
+data, times = sys.stdin.buffer.read(), []
+for _ in range(int(sys.argv[1])):
+    start = time.perf_counter()
+    Image.open(io.BytesIO(data)).load()
+    times.append(time.perf_counter() - start)
+print(statistics.median(times) * 1000)
+"""
 
 
 def rle8(rows):
@@ -214,6 +248,7 @@ def main():
     parser.add_argument("--palette-program", default="build/tessera-palette")
     parser.add_argument("--runs", type=int, default=200, help="runs of tessera and cp for the smallest bitmap")
     parser.add_argument("--python", default="/usr/bin/python3", help="a Python that has Pillow")
+    parser.add_argument("--decode-time", default="build/decode_time", help="tessera's readers timed in a process")
     args = parser.parse_args()
     program = os.path.abspath(args.program)
     pillow = subprocess.run([args.python, "-c", "import PIL"], capture_output=True).returncode == 0
@@ -233,18 +268,24 @@ def main():
     # the program's own into the picture.
     saved = {}
     if pillow:
-        for label, options in [("GIF", ["GIF"]), ("RLE TGA", ["TGA", "compression=tga_rle"]), ("PCX", ["PCX"])]:
+        for label, options in [("GIF", ["GIF"]), ("RLE TGA", ["TGA", "compression=tga_rle"]), ("PCX", ["PCX"]),
+                               ("LZW TIFF", ["TIFF", "compression=tiff_lzw"]),
+                               ("deflate TIFF", ["TIFF", "compression=tiff_adobe_deflate"])]:
             saved[label] = pillow_saved(args.python, drawn, *options)
             cases.append((f"640 × 480 drawn, {label}", 640, 480, saved[label], len(saved[label])))
+        noisy = noisy_picture(640, 480)
+        noisy_gif = pillow_saved(args.python, noisy, "GIF")
+        cases.append(("640 × 480 noisy", 640, 480, bitmap(640, 480, noisy), 0))
+        cases.append(("640 × 480 noisy, GIF", 640, 480, noisy_gif, len(noisy_gif)))
     # PSD and ILBM are read through the same buffer; Pillow reads no ILBM.
     for label, data in [("RLE PSD", rle_psd(640, 480, drawn)), ("ByteRun1 ILBM", byterun1_ilbm(640, 480, drawn))]:
         saved[label] = data
         cases.append((f"640 × 480 drawn, {label}", 640, 480, data, len(data)))
     not_pillow = {"640 × 480 drawn, ByteRun1 ILBM"}
+    ours = {"RLE PSD", "ByteRun1 ILBM"}  # written here, not by Pillow
 
     print(f"| picture | tessera | cp | Pillow | tessera / cp | Pillow / tessera | peak memory | may hold + 2 MiB |")
     print(f"|---|---:|---:|---:|---:|---:|---:|---:|")
-    medians = {}
     for label, width, height, data, compressed in cases:
         work = tempfile.mkdtemp(prefix="tessera-bench-")
         try:
@@ -269,7 +310,6 @@ def main():
                         continue
                     times[name].append(wall_time(command, work, outputs[name]))
             median = {name: statistics.median(values) * 1000 for name, values in times.items()}
-            medians[label] = median["tessera"]
             # The stored block; a compressed picture decodes into width x
             # height bytes and holds its stream beside them.
             held = width * height + compressed if compressed else (width + 3) // 4 * 4 * height
@@ -281,13 +321,36 @@ def main():
                   f"| {peak} KiB | {held / 1024 + 2048:.0f} KiB |", flush=True)
         finally:
             shutil.rmtree(work)
-    print(f"\nThe drawn picture, RLE8 ({len(stream)} bytes of stream) against uncompressed: "
-          f"{medians['640 × 480 drawn, RLE8'] / medians['640 × 480 drawn']:.2f} times the time")
-    print(f"The drawn picture, indexed PNG ({len(png)} bytes) against uncompressed: "
-          f"{medians['640 × 480 drawn, PNG'] / medians['640 × 480 drawn']:.2f} times the time")
-    for label, data in saved.items():
-        print(f"The drawn picture, {label} ({len(data)} bytes) against uncompressed: "
-              f"{medians[f'640 × 480 drawn, {label}'] / medians['640 × 480 drawn']:.2f} times the time")
+    # Each against its uncompressed picture, the two converted in turn in one
+    # loop: a machine whose load drifts between rows of the table moves both.
+    drawn_bitmap = bitmap(640, 480, drawn)
+    print()
+    for what, data in [(f"RLE8 ({len(stream)} bytes of stream)", bitmap(640, 480, stream=stream)),
+                       (f"indexed PNG ({len(png)} bytes)", png),
+                       *((f"{label}{'' if label in ours else ' by Pillow'} ({len(data)} bytes)", data)
+                         for label, data in saved.items())]:
+        print(f"The drawn picture, {what} against uncompressed: "
+              f"{against_uncompressed(program, data, drawn_bitmap, args.runs):.2f} times the time", flush=True)
+    if pillow:
+        print(f"The noisy picture, GIF by Pillow ({len(noisy_gif)} bytes) against uncompressed: "
+              f"{against_uncompressed(program, noisy_gif, bitmap(640, 480, noisy), args.runs):.2f} times the time")
+        decode_time = os.path.abspath(args.decode_time)
+        if os.path.exists(decode_time):
+            work = tempfile.mkdtemp(prefix="tessera-bench-")
+            try:
+                with open(os.path.join(work, "noisy.gif"), "wb") as f:
+                    f.write(noisy_gif)
+                # Side by side, in turn, five times: the median of each.
+                pillow_ms, tessera_ms = [], []
+                for _ in range(5):
+                    pillow_ms.append(float(subprocess.run([args.python, "-c", PILLOW_DECODE, str(args.runs)],
+                                                          input=noisy_gif, capture_output=True, check=True).stdout))
+                    tessera_ms.append(float(subprocess.run([decode_time, "noisy.gif", str(args.runs)], cwd=work,
+                                                           capture_output=True, check=True).stdout))
+            finally:
+                shutil.rmtree(work)
+            print(f"The noisy GIF decoded again and again inside a running process: Pillow "
+                  f"{statistics.median(pillow_ms):.2f} ms, tessera {statistics.median(tessera_ms):.2f} ms")
     check = check_against_conversion(program, os.path.abspath(args.palette_program), bitmap(640, 480, drawn), args.runs)
     if check:
         print(f"tessera-palette check of the drawn picture against a 256-colour palette: {check[0]:.2f} ms, "
@@ -299,6 +362,24 @@ def main():
         print(f"tessera-palette remap --nearest of a 640 × 480 photograph against 256 colours: {remap[2]:.2f} ms")
     for label, seconds, peak in small_files_of_large_pictures(program, os.path.abspath(args.palette_program)):
         print(f"{label}: stops in {seconds * 1000:.1f} ms, peak memory {peak} KiB")
+
+
+def against_uncompressed(program, data, uncompressed, runs):
+    """The median time of converting `data` over that of converting the
+    uncompressed bitmap, run in turn."""
+    works = [tempfile.mkdtemp(prefix="tessera-bench-") for _ in range(2)]
+    try:
+        for work, picture in zip(works, (data, uncompressed)):
+            with open(os.path.join(work, "vantrel.tmp"), "wb") as f:
+                f.write(picture)
+        times = [[], []]
+        for _ in range(runs):
+            for work, kept in zip(works, times):
+                kept.append(wall_time([program, "C:\\art\\pic.bmp"], work, "pic.frm"))
+        return statistics.median(times[0]) / statistics.median(times[1])
+    finally:
+        for work in works:
+            shutil.rmtree(work)
 
 
 def check_against_conversion(program, palette_program, data, runs):

@@ -1,10 +1,12 @@
 // Converts the picture that the calling script leaves as "vantrel.tmp". Its
 // first bytes pick the reader: PNG's signature a PNG (png.cc), "GIF87a" or
-// "GIF89a" a GIF (gif.cc), "BM" a Windows bitmap (bitmap.cc), "8BPS" a
-// Photoshop document (psd.cc), "FORM" an IFF picture (iff.cc); of the rest a
-// PCX header (pcx.cc), then a plausible TGA header (tga.cc); anything else is
-// read as a bitmap. tessera-palette reads every picture through the same
-// ReadPicture, and full colours too where it asks (PickColourReader).
+// "GIF89a" a GIF (gif.cc), "BM" a Windows bitmap (bitmap.cc), "II*\0" or
+// "MM\0*" a TIFF (tiff.cc, which also takes BigTIFF's "II+\0" and "MM\0+"
+// to refuse them), "8BPS" a Photoshop document (psd.cc), "FORM" an IFF
+// picture (iff.cc); of the rest a PCX header (pcx.cc), then a plausible TGA
+// header (tga.cc); anything else is read as a bitmap. tessera-palette reads
+// every picture through the same ReadPicture, and full colours too where it
+// asks (PickColourReader).
 //
 // The frame is written into a temporary file beside the output and moved onto
 // the output's name only when complete, so a stop never leaves a damaged
@@ -66,6 +68,10 @@ Reader PickReader(const uint8_t* start, uint32_t got) {
   if (StartsWith(start, got, kPngSignature, sizeof kPngSignature)) return ReadPng;
   if (StartsWith(start, got, "GIF87a", 6) || StartsWith(start, got, "GIF89a", 6)) return ReadGif;
   if (StartsWith(start, got, "BM", 2)) return ReadBitmap;
+  if (StartsWith(start, got, "II*\0", 4) || StartsWith(start, got, "MM\0*", 4) || StartsWith(start, got, "II+\0", 4) ||
+      StartsWith(start, got, "MM\0+", 4)) {
+    return ReadTiff;
+  }
   if (StartsWith(start, got, "8BPS", 4)) return ReadPsd;
   if (StartsWith(start, got, "FORM", 4)) return ReadIff;
   if (IsPcx(start, got)) return ReadPcx;

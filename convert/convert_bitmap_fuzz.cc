@@ -9,7 +9,7 @@
 // - a stop: exactly the code the input calls for, and the earlier frame
 //   untouched;
 // - either way: "vantrel.tmp" unchanged and no other file left behind.
-// GIF, TGA, PCX, PSD and IFF files are checked only for what must hold
+// GIF, TIFF, TGA, PCX, PSD and IFF files are checked only for what must hold
 // whatever they hold (ExpectFrameOrStop): a code the program has, a frame
 // exactly as long as its header says, and the same untouched earlier frame
 // and clean directory. Their pixels are checked by the end-to-end tables and
@@ -240,8 +240,8 @@ Outcome ExpectPng(const uint8_t* data, size_t size) {
 }
 
 // The formats that are told by their first bytes after PNG and before a
-// bitmap: a GIF signature; not "BM" and a PCX header; not "BM" and a TGA
-// header. Their picture's size, or -1 when the header is cut short.
+// bitmap: a GIF signature; a TIFF one, classic or BigTIFF; not "BM" and a PCX
+// header; not "BM" and a TGA header.
 bool IsGif(const uint8_t* data, size_t size) {
   return size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0);
 }
@@ -257,6 +257,29 @@ bool IsTga(const uint8_t* data, size_t size) {
   };
   return size >= 17 && data[1] <= 1 && one_of(data[2], {1, 2, 3, 9, 10, 11}) && one_of(data[16], {8, 15, 16, 24, 32}) &&
          (data[1] == 0 || one_of(data[7], {15, 16, 24, 32}));
+}
+
+bool IsTiff(const uint8_t* data, size_t size) {
+  return size >= 4 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0 ||
+                       std::memcmp(data, "II+\0", 4) == 0 || std::memcmp(data, "MM\0+", 4) == 0);
+}
+
+// The picture size the first ImageWidth and ImageLength entries with values
+// of a TIFF's first directory give, as far as the directory lies in the data.
+int64_t TiffPixels(const uint8_t* data, size_t size) {
+  if (size < 8) return 0;
+  const bool big = data[0] == 'M';
+  auto load16 = [big](const uint8_t* bytes) -> int64_t { return big ? bytes[0] << 8 | bytes[1] : Uint16(bytes); };
+  auto load32 = [big](const uint8_t* bytes) -> int64_t { return big ? Big32(bytes) : Uint32(bytes); };
+  const int64_t directory = load32(data + 4), end = static_cast<int64_t>(size);
+  if (directory + 2 > end) return 0;
+  int64_t sides[2] = {-1, -1};
+  for (int64_t k = 0, at = directory + 2; k < load16(data + directory) && at + 12 <= end; ++k, at += 12) {
+    const int64_t tag = load16(data + at), type = load16(data + at + 2);
+    if ((tag != 256 && tag != 257) || load32(data + at + 4) == 0 || sides[tag - 256] >= 0) continue;
+    sides[tag - 256] = type == 1 ? data[at + 8] : type == 3 ? load16(data + at + 8) : load32(data + at + 8);
+  }
+  return std::max<int64_t>(sides[0], 0) * std::max<int64_t>(sides[1], 0);
 }
 
 // A GIF's picture size: the logical screen's, a side of 0 taken from the
@@ -285,7 +308,7 @@ int64_t IffPixels(const uint8_t* data, size_t size) {
   return 0;
 }
 
-// The picture size a GIF, PCX, TGA, PSD or IFF header gives (0 when the
+// The picture size a GIF, TIFF, PCX, TGA, PSD or IFF header gives (0 when the
 // header is cut short or the size is negative or past what a frame holds),
 // or -1 for a file of another format.
 int64_t OtherFormatPixels(const uint8_t* data, size_t size) {
@@ -294,6 +317,8 @@ int64_t OtherFormatPixels(const uint8_t* data, size_t size) {
     pixels = GifPixels(data, size);
   } else if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
     return -1;
+  } else if (IsTiff(data, size)) {
+    pixels = TiffPixels(data, size);
   } else if (size >= 4 && std::memcmp(data, "8BPS", 4) == 0) {
     const int64_t height = size >= 26 ? Big32(data + 14) : 0, width = size >= 26 ? Big32(data + 18) : 0;
     pixels = width <= 65535 && height <= 65535 ? width * height : 0;
@@ -399,7 +424,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-// A GIF, TGA or PCX file's outcome: a code the program has, or a frame as
+// A GIF, TIFF, TGA or PCX file's outcome: a code the program has, or a frame as
 // long as its own header says; either way the same checks of what is left.
 void ExpectFrameOrStop(uint32_t status) {
   Require(status == 0 || status == kShortRead || status == kUnsupportedBitmap || status == kOutOfMemory,

@@ -44,6 +44,7 @@
 #include <cstring>
 
 #include "convert/byte_stream.h"
+#include "convert/lzw.h"
 #include "convert/readers.h"
 #include "frontend/stop.h"
 #include "platform/platform.h"
@@ -53,121 +54,94 @@ namespace {
 // The bytes of a colour table that `flags` announces.
 uint32_t ColourTableSize(uint8_t flags) { return flags & 0x80 ? 3u << ((flags & 7) + 1) : 0; }
 
-// The image data, a sub-block at a time.
-struct ImageData {
-  ByteStream* stream;
+// The image data's bits read ahead, the next code's lowest, and what is left
+// of the sub-block they come from.
+struct CodeBits {
+  uint64_t bits;
+  uint32_t count;
   uint32_t left_in_block;
-  uint32_t bits;  // bits read ahead, the next code's lowest
-  uint32_t bit_count;
 };
 
-// The next code of `width` bits. The data ends when a sub-block of length 0
-// or the end of the file comes first: the image is incomplete.
-uint32_t NextCode(ImageData* data, uint32_t width) {
-  while (data->bit_count < width) {
+// Reads ahead until the next code of `width` bits is there. The data ends
+// when a sub-block of length 0 or the end of the file comes first: the image
+// is incomplete. Beyond that, what the buffer already holds of the sub-block
+// is taken too, so that most codes need no reading at all. The bits go in
+// and out by value, so that the decoding loop can keep them in registers.
+CodeBits ReadAhead(ByteStream* stream, CodeBits held, uint32_t width) {
+  while (held.count < width) {
     uint8_t byte;
-    if (data->left_in_block == 0) {
-      if (!NextByte(data->stream, &byte)) StopWithCode(kShortRead);
+    if (held.left_in_block == 0) {
+      if (!NextByte(stream, &byte)) StopWithCode(kShortRead);
       if (byte == 0) StopWithCode(kShortRead);  // the data's last sub-block
-      data->left_in_block = byte;
+      held.left_in_block = byte;
     }
-    if (!NextByte(data->stream, &byte)) StopWithCode(kShortRead);
-    --data->left_in_block;
-    data->bits |= uint32_t{byte} << data->bit_count;
-    data->bit_count += 8;
+    if (!NextByte(stream, &byte)) StopWithCode(kShortRead);
+    --held.left_in_block;
+    held.bits |= uint64_t{byte} << held.count;
+    held.count += 8;
   }
-  uint32_t code = data->bits & ((1u << width) - 1);
-  data->bits >>= width;
-  data->bit_count -= width;
-  return code;
+  for (; held.count <= 56 && held.left_in_block > 0 && stream->next < stream->end; held.count += 8) {
+    held.bits |= uint64_t{*stream->next++} << held.count;
+    --held.left_in_block;
+  }
+  return held;
 }
 
-// Where the image's pixels go on the screen, row by row in stored order.
-struct Painter {
-  uint8_t* screen;
-  uint32_t screen_width, screen_height;
-  uint32_t left, top, width, height;
-  bool interlaced;
-  uint32_t visible;  // columns of a row that fall on the screen
-  uint32_t x, y, pass, rows_done;
-  uint8_t* row;  // the screen row of image row y, or nullptr when it's off the screen
-};
-
-constexpr uint32_t kPassStart[4] = {0, 4, 2, 1};
-constexpr uint32_t kPassStep[4] = {8, 8, 4, 2};
-
-void FindRow(Painter* painter) {
-  uint64_t screen_y = uint64_t{painter->top} + painter->y;
-  painter->row = screen_y < painter->screen_height && painter->visible > 0
-                     ? painter->screen + screen_y * painter->screen_width + painter->left
-                     : nullptr;
+// The row of an interlaced image of `height` rows that was stored
+// `stored`-th.
+uint32_t ImageRow(uint32_t stored, uint32_t height) {
+  const uint32_t counts[4] = {(height + 7) / 8, (height + 3) / 8, (height + 1) / 4, height / 2};
+  constexpr uint32_t kPassStart[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
+  uint32_t pass = 0;
+  while (stored >= counts[pass]) stored -= counts[pass++];
+  return kPassStart[pass] + stored * kPassStep[pass];
 }
 
-// Paints `count` indices; true once the image is complete.
-bool Paint(Painter* painter, const uint8_t* indices, uint32_t count) {
-  for (uint32_t k = 0; k < count; ++k) {
-    if (painter->row != nullptr && painter->x < painter->visible) painter->row[painter->x] = indices[k];
-    if (++painter->x < painter->width) continue;
-    painter->x = 0;
-    if (++painter->rows_done == painter->height) return true;
-    if (!painter->interlaced) {
-      ++painter->y;
-    } else {
-      painter->y += kPassStep[painter->pass];
-      while (painter->y >= painter->height) painter->y = kPassStart[++painter->pass];
-    }
-    FindRow(painter);
-  }
-  return false;
+// Where image row `y` of an interlaced image of `height` rows was stored.
+uint32_t StoredRow(uint32_t y, uint32_t height) {
+  const uint32_t first = (height + 7) / 8, second = first + (height + 3) / 8, third = second + (height + 1) / 4;
+  if (y % 8 == 0) return y / 8;
+  if (y % 8 == 4) return first + y / 8;
+  if (y % 4 == 2) return second + y / 4;
+  return third + y / 2;
 }
 
-// The LZW table: each entry is an earlier entry's string and one index more.
-uint16_t prefix[4096];
-uint8_t suffix[4096];
-uint8_t first[4096];
-uint16_t length[4096];
-uint8_t string[4096];
+// Puts the rows of an interlaced image, decoded in stored order, in their
+// places: each cycle of the permutation is followed with one row held aside.
+uint8_t held_row[65535];
+bool placed[65535];
 
-void DecodeImage(ImageData* data, uint32_t code_size, Painter* painter) {
-  const uint32_t clear = 1u << code_size, end = clear + 1;
-  for (uint32_t code = 0; code < clear; ++code) {
-    suffix[code] = first[code] = static_cast<uint8_t>(code);
-    length[code] = 1;
+void Deinterlace(uint8_t* rows, uint32_t width, uint32_t height) {
+  std::memset(placed, 0, height);
+  for (uint32_t y = 0; y < height; ++y) {
+    if (placed[y]) continue;
+    std::memcpy(held_row, rows + uint64_t{y} * width, width);
+    for (uint32_t at = y;;) {
+      const uint32_t from = StoredRow(at, height);
+      placed[at] = true;
+      if (from == y) {
+        std::memcpy(rows + uint64_t{at} * width, held_row, width);
+        break;
+      }
+      std::memcpy(rows + uint64_t{at} * width, rows + uint64_t{from} * width, width);
+      at = from;
+    }
   }
-  uint32_t next = clear + 2, width = code_size + 1;
-  int32_t previous = -1;
-  for (;;) {
-    uint32_t code = NextCode(data, width);
-    if (code == clear) {
-      next = clear + 2;
-      width = code_size + 1;
-      previous = -1;
-      continue;
-    }
-    if (code == end) StopWithCode(kShortRead);                                    // the data ends before the image does
-    if (code > next || (code == next && previous < 0)) StopWithCode(kShortRead);  // a code not yet defined
-    uint32_t size;
-    uint8_t head;
-    if (code < next) {
-      size = length[code];
-      head = first[code];
-      for (uint32_t at = size, entry = code; at-- > 0; entry = prefix[entry]) string[at] = suffix[entry];
-    } else {  // the entry this very code adds: the previous string and its own first index
-      size = length[previous] + 1u;
-      head = first[previous];
-      for (uint32_t at = size - 1, entry = previous; at-- > 0; entry = prefix[entry]) string[at] = suffix[entry];
-      string[size - 1] = head;
-    }
-    if (previous >= 0 && next < 4096) {
-      prefix[next] = static_cast<uint16_t>(previous);
-      suffix[next] = head;
-      first[next] = first[previous];
-      length[next] = static_cast<uint16_t>(length[previous] + 1);
-      if (++next == 1u << width && width < 12) ++width;
-    }
-    if (Paint(painter, string, size)) return;
-    previous = static_cast<int32_t>(code);
-  }
+}
+
+// Decodes the image's `size` indices into `out`, in stored order: LZW codes,
+// least significant bit first.
+void DecodeImage(ByteStream* stream, uint32_t code_size, LzwEntry* table, uint8_t* out, uint32_t size) {
+  CodeBits held = {0, 0, 0};
+  const LzwResult result = DecodeLzw(table, out, size, code_size, 0, [&](uint32_t width) {
+    if (held.count < width) held = ReadAhead(stream, held, width);
+    const uint32_t code = static_cast<uint32_t>(held.bits) & ((1u << width) - 1);
+    held.bits >>= width;
+    held.count -= width;
+    return code;
+  });
+  if (result == kLzwEnd) StopWithCode(kShortRead);        // the data ends before the image does
+  if (result == kLzwUndefined) StopWithCode(kShortRead);  // a code not yet defined
 }
 
 // Reads a colour table of `size` bytes into `palette`; none leaves it as it is.
@@ -216,33 +190,48 @@ Picture ReadGif(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
 
   uint8_t descriptor[9];
   if (!ReadBytes(&stream, descriptor, sizeof descriptor)) StopWithCode(kShortRead);
-  Painter painter = {};
-  painter.left = LoadLittle16(descriptor), painter.top = LoadLittle16(descriptor + 2);
-  painter.width = LoadLittle16(descriptor + 4), painter.height = LoadLittle16(descriptor + 6);
+  const uint32_t left = LoadLittle16(descriptor), top = LoadLittle16(descriptor + 2);
+  const uint32_t image_width = LoadLittle16(descriptor + 4), image_height = LoadLittle16(descriptor + 6);
+  const bool interlaced = descriptor[8] & 0x40;
   // A side of the screen that is 0 takes the image's far edge on that side.
-  const uint32_t width = screen_width != 0 ? screen_width : painter.left + painter.width;
-  const uint32_t height = screen_height != 0 ? screen_height : painter.top + painter.height;
+  const uint32_t width = screen_width != 0 ? screen_width : left + image_width;
+  const uint32_t height = screen_height != 0 ? screen_height : top + image_height;
   if (width == 0 || height == 0) StopWithCode(kUnsupportedBitmap);
   if (width > 65535 || height > 65535) StopWithCode(kUnsupportedBitmap);
   const uint64_t picture_size = uint64_t{width} * height;
   if (picture_size >= kBlockLimit) StopWithCode(kOutOfMemory);
-  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(picture_size));
+  // The screen, and after it the LZW table.
+  const uint64_t table_at = (picture_size + 15) / 16 * 16;
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(table_at + kLzwTableSize));
   if (pixels == nullptr) StopWithCode(kOutOfMemory);
+  LzwEntry* table = reinterpret_cast<LzwEntry*>(pixels + table_at);
   const Picture picture = {width, height, pixels, width, true, pixels};
   if (flags & 0x80 && background != 0) std::memset(pixels, background, picture_size);
-  painter.screen = pixels;
-  painter.screen_width = width, painter.screen_height = height;
-  painter.interlaced = descriptor[8] & 0x40;
   if (palette != nullptr) ReadColourTable(&stream, ColourTableSize(descriptor[8]), palette);
-  if (painter.width == 0 || painter.height == 0) return picture;  // it covers nothing
-  painter.visible = painter.left < width ? std::min(painter.width, width - painter.left) : 0;
-  FindRow(&painter);
+  if (image_width == 0 || image_height == 0) return picture;  // it covers nothing
 
   if (palette == nullptr && !SkipBytes(&stream, ColourTableSize(descriptor[8]))) StopWithCode(kShortRead);
   uint8_t code_size;
   if (!NextByte(&stream, &code_size)) StopWithCode(kShortRead);
   if (code_size < 2 || code_size > 8) StopWithCode(kShortRead);
-  ImageData data = {&stream, 0, 0, 0};
-  DecodeImage(&data, code_size, &painter);
+  const uint64_t image_size = uint64_t{image_width} * image_height;
+  if (left == 0 && image_width == width && top + image_height <= height) {
+    // The image's rows are whole rows of the screen: it decodes in place.
+    uint8_t* rows = pixels + uint64_t{top} * width;
+    DecodeImage(&stream, code_size, table, rows, static_cast<uint32_t>(image_size));
+    if (interlaced) Deinterlace(rows, width, image_height);
+    return picture;
+  }
+  // Otherwise it decodes beside the screen, and its rows are painted on it.
+  if (image_size >= kBlockLimit) StopWithCode(kOutOfMemory);
+  uint8_t* image = static_cast<uint8_t*>(AllocateBlock(image_size));
+  if (image == nullptr) StopWithCode(kOutOfMemory);
+  DecodeImage(&stream, code_size, table, image, static_cast<uint32_t>(image_size));
+  const uint32_t visible = left < width ? std::min(image_width, width - left) : 0;
+  for (uint32_t stored = 0; stored < image_height && visible > 0; ++stored) {
+    const uint64_t y = top + uint64_t{interlaced ? ImageRow(stored, image_height) : stored};
+    if (y < height) std::memcpy(pixels + y * width + left, image + uint64_t{stored} * image_width, visible);
+  }
+  ReleaseBlock(image);
   return picture;
 }

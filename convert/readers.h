@@ -98,6 +98,7 @@ Picture ReadTga(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadPsd(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 Picture ReadIff(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
+Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette);
 
 // The full-colour readers: 16-, 24- and 32-bit bitmaps; PNG colour types 0, 2,
 // 4 and 6 at 8 or 16 bits; TGA types 2 and 10 at 24 or 32 bits; PCX of 3 or 4

@@ -1,8 +1,9 @@
 @echo off
 rem Converts every picture in FOLDER into a frame beside it, the way the art
-rem pipeline does: *.bmp, *.png, *.gif, *.tga, *.pcx, *.psd, *.lbm and *.iff,
-rem the formats tessera reads. The picture is copied to vantrel.tmp in FOLDER, and tessera.exe,
-rem which sits beside this script, is called there with the picture's name.
+rem pipeline does: *.bmp, *.png, *.gif, *.tif, *.tiff, *.tga, *.pcx, *.psd,
+rem *.lbm and *.iff, the formats tessera reads. The picture is copied to
+rem vantrel.tmp in FOLDER, and tessera.exe, which sits beside this script, is
+rem called there with the picture's name.
 rem Pictures whose names agree up to the first dot (tree.bmp, tree.png) give
 rem one frame, tree.frm: the last one converted.
 rem
@@ -80,15 +81,17 @@ if defined palette (
   )
 )
 rem A pattern also finds longer extensions through their short names, hence
-rem the check of each extension. A read-only picture gives a read-only copy,
-rem which tessera can't open for writing and the next copy can't replace, so
-rem the copy is made writable. With palette.pal, a picture is checked
-rem quietly first; one that fails the check is checked again to show why.
+rem the check of each extension; *.tif* finds both .tif and .tiff, once each
+rem (*.tif *.tiff would find a .tiff twice where short names are made). A
+rem read-only picture gives a read-only copy, which tessera can't open for
+rem writing and the next copy can't replace, so the copy is made writable.
+rem With palette.pal, a picture is checked quietly first; one that fails the
+rem check is checked again to show why.
 rem Inside the loop every if takes a block: Wine's cmd runs the lines after a
 rem one-line if in a block as if they were the if's own.
-for %%p in (*.bmp *.png *.gif *.tga *.pcx *.psd *.lbm *.iff) do (
+for %%p in (*.bmp *.png *.gif *.tif* *.tga *.pcx *.psd *.lbm *.iff) do (
   set picture=
-  for %%e in (.bmp .png .gif .tga .pcx .psd .lbm .iff) do if /i "%%~xp"=="%%e" set picture=yes
+  for %%e in (.bmp .png .gif .tif .tiff .tga .pcx .psd .lbm .iff) do if /i "%%~xp"=="%%e" set picture=yes
   set differs=
   if defined palette (
     if defined picture (

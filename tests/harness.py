@@ -590,3 +590,111 @@ def make_pcx(width, height, rows=None, bits=8, planes=1, rle=True, across_lines=
             b"".join(lines)
     header = struct.pack("<BBBBHHHH", 10, version, rle, bits, xmin, ymin, xmin + width - 1, ymin + height - 1)
     return header.ljust(65, b"\0") + struct.pack("<BH", planes, line_bytes).ljust(63, b"\0") + data + palette
+
+
+def tiff_lzw(data, clear_when_full=True):
+    """TIFF's LZW codes for `data`, most significant bit first: a clear code,
+    the codes at the widths a decoder that widens one code early reads them,
+    the end code."""
+    value, count, out = 0, 0, bytearray()
+    table, since_clear = {bytes([i]): i for i in range(256)}, 0
+
+    def emit(code):
+        nonlocal value, count, since_clear
+        entries = min(258 + max(since_clear - 1, 0), 4096)  # the decoder's table as it reads this code
+        width = 9 + (entries >= 511) + (entries >= 1023) + (entries >= 2047)
+        value, count, since_clear = value << width | code, count + width, since_clear + 1
+    emit(256)
+    since_clear, word = 0, b""
+    for byte in data:
+        if word + bytes([byte]) in table:
+            word += bytes([byte])
+            continue
+        emit(table[word])
+        if len(table) + 2 < 4096:
+            table[word + bytes([byte])] = len(table) + 2
+        elif clear_when_full:
+            emit(256)
+            table, since_clear = {bytes([i]): i for i in range(256)}, 0
+        word = bytes([byte])
+    if word:
+        emit(table[word])
+    emit(257)
+    return (value << (-count % 8)).to_bytes((count + 7) // 8, "big")
+
+
+def packbits(data):
+    """PackBits of `data` (TGA's packets, recoded), after a 128 that does nothing."""
+    packets, out, at = tga_packets(data), bytearray([128]), 0
+    while at < len(packets):
+        head = packets[at]
+        if head & 0x80:
+            out += bytes([256 - (head & 0x7F), packets[at + 1]])
+            at += 2
+        else:
+            out += packets[at:at + head + 2]
+            at += head + 2
+    return bytes(out)
+
+
+TIFF_COMPRESSIONS = {1: bytes, 5: tiff_lzw, 8: zlib.compress, 32946: zlib.compress, 32773: packbits}
+
+
+def make_tiff(width, height, rows=None, bits=8, compression=1, predictor=1, samples=1, planar=1, strip_rows=None,
+              tile=None, order="<", tags=None, duplicate=(), next_page=False, data=None, compress=None):
+    """A palette TIFF of `rows`: strips of `strip_rows` rows or tiles of
+    `tile` (width, height), sample 0 the index and any others filled in, in
+    one plane or a plane a sample. `tags` replaces entries ({tag: (type,
+    values)}, or (type, count, field) as they stand, or None to leave the tag
+    out); `duplicate` adds entries after the others; `data` replaces every
+    piece; `next_page` links a second directory no reader of the first page
+    may read."""
+    rows = rows if rows is not None else sample_rows(width, height, bits)
+    tile_width, tile_height = tile or (width, strip_rows or height)
+    planes, mask = samples if planar == 2 else 1, (1 << bits) - 1
+    pieces = []
+    for plane in range(planes):
+        for top in range(0, height, tile_height):
+            for left in range(0, width, tile_width):
+                stored = b""
+                for y in range(top, min(top + tile_height, height) if tile is None else top + tile_height):
+                    pixels = [rows[y][x] if x < width and y < height else 0 for x in range(left, left + tile_width)]
+                    line = bytearray(pack(bytes((p + s * 5) & mask for p in pixels for s in range(samples)
+                                                if planar == 1 or s == plane), bits))
+                    step = samples if planar == 1 else 1
+                    for k in range(len(line) - 1, step - 1, -1) if predictor == 2 else ():
+                        line[k] = (line[k] - line[k - step]) & 0xFF
+                    stored += line
+                pieces.append(data if data is not None else (compress or TIFF_COMPRESSIONS[compression])(stored))
+    at, offsets = 8, []
+    for piece in pieces:
+        offsets.append(at)
+        at += len(piece)
+    ifd = at
+    entries = {256: (3, [width]), 257: (4, [height]), 258: (3, [bits] * samples), 259: (3, [compression]),
+               262: (3, [3]), 274: (3, [1]), 277: (3, [samples]), 284: (3, [planar]), 317: (3, [predictor]),
+               320: (3, [v % 256 * 257 for v in range(3 << bits)]), 338: (3, [2] * (samples - 1)),
+               339: (3, [1] * samples)}
+    entries.update({322: (4, [tile_width]), 323: (3, [tile_height]), 324: (4, offsets),
+                    325: (4, list(map(len, pieces)))} if tile else
+                   {273: (4, offsets), 278: (4, [tile_height]), 279: (3, list(map(len, pieces)))})
+    entries.update(tags or {})
+    listed = [(tag, entry) for tag, entry in sorted(entries.items()) if entry is not None and entry[1] != []]
+    listed += list(duplicate)
+    values_at = ifd + 2 + 12 * len(listed) + 4
+    packed, out_of_line = [], b""
+    for tag, (kind, *rest) in listed:
+        if isinstance(rest[0], int):
+            packed.append(struct.pack(order + "HHII", tag, kind, *rest))
+            continue
+        values = struct.pack(order + {1: "B", 3: "H", 4: "I"}.get(kind, "I") * len(rest[0]), *rest[0])
+        if len(values) <= 4:
+            packed.append(struct.pack(order + "HHI", tag, kind, len(rest[0])) + values.ljust(4, b"\0"))
+        else:
+            packed.append(struct.pack(order + "HHII", tag, kind, len(rest[0]), values_at + len(out_of_line)))
+            out_of_line += values + b"\0" * (len(values) % 2)
+    after = values_at + len(out_of_line)
+    second = struct.pack(order + "HHHII", 1, 259, 3, 1, 7) + bytes(4) if next_page else b""
+    header = (b"II" if order == "<" else b"MM") + struct.pack(order + "HI", 42, ifd)
+    return (header + b"".join(pieces) + struct.pack(order + "H", len(listed)) + b"".join(packed) +
+            struct.pack(order + "I", after if next_page else 0) + out_of_line + second)

@@ -7,7 +7,8 @@ import re
 import shutil
 import unittest
 
-from harness import NAMES, Case, frame, make_bitmap, make_iff, make_png, make_psd, sample_rows, target, windows_path
+from harness import NAMES, Case, frame, make_bitmap, make_iff, make_png, make_psd, make_tiff, sample_rows, target, \
+    windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "examples", "convert-folder.bat")
@@ -31,11 +32,13 @@ class ConvertFolder(Case):
         shutil.copy(SCRIPT, self.path("bin/convert-folder.bat"))
         pictures = [("tree - Copy (2).bmp", "tree - Copy (2).frm"), ("50%.bmp", "50%.frm"), ("a^b.bmp", "a^b.frm"),
                     ("wow!.bmp", "wow!.frm"), ("p,q;r=s'.bmp", "p,q;r=s'.frm"), ("indexed.png", "indexed.frm"),
-                    ("drawn.psd", "drawn.frm"), ("deluxe.lbm", "deluxe.frm"), ("amiga.iff", "amiga.frm"), *NAMES]
+                    ("drawn.psd", "drawn.frm"), ("deluxe.lbm", "deluxe.frm"), ("amiga.iff", "amiga.frm"),
+                    ("painted.tif", "painted.frm"), ("painted too.tiff", "painted too.frm"), *NAMES]
         expected = {}
         for number, (picture, name) in enumerate(pictures):
             rows = sample_rows(2 + number, 2)
-            makers = {".png": make_png, ".psd": make_psd, ".lbm": make_iff, ".iff": make_iff}
+            makers = {".png": make_png, ".psd": make_psd, ".lbm": make_iff, ".iff": make_iff, ".tif": make_tiff,
+                      "tiff": make_tiff}
             maker = makers.get(picture[-4:], make_bitmap)
             self.put(f"art/{picture}", maker(2 + number, 2, rows), mode=0o444)
             expected[f"art/{name}"] = frame(2 + number, 2, rows)
@@ -48,7 +51,7 @@ class ConvertFolder(Case):
         self.assertEqual(status, 1, out)
         self.assertRegex(out, rb"\ARuntime error 201 at [0-9A-F]{8}\r\nx&echo INJECTED&\.bmp: 201: not a palette "
                               rb"picture tessera converts \(its colours are not palette indices\)\r\n"
-                              rb"14 converted, 1 failed\r\n\Z")
+                              rb"16 converted, 1 failed\r\n\Z")
         self.assertEqual({name: self.read(name) for name in self.files() - before}, expected)
 
     def test_the_folder_given_and_no_other(self):

@@ -137,3 +137,17 @@ class PalettePictures(Case):
             for path, line in zip(paths, self.pillow_reads(paths)):
                 with self.subTest(path, by="Pillow"):
                     self.assertEqual(line, f"P {frames[os.path.relpath(path, CORPUS)][74:].hex()}")
+
+
+class TiffPictures(Case):
+    def test_every_row(self):
+        """TIFF files other programs wrote: each one's outcome, and the
+        indices Pillow reads, which it reads for all but GDAL's files of one
+        sample in a plane of its own."""
+        frames = run_table(self, "tiff.tsv", 390)
+        self.assertEqual(len(frames), 278)
+        paths = [os.path.join(CORPUS, path) for path in frames if "band_interleave" not in path]
+        self.assertEqual(len(paths), 276)
+        for path, line in zip(paths, self.pillow_reads(paths)):
+            with self.subTest(path, by="Pillow"):
+                self.assertEqual(line, f"P {frames[os.path.relpath(path, CORPUS)][74:].hex()}")

@@ -35,6 +35,7 @@ W, H = 5, 3
 ROWS = sample_rows(W, H)
 PIXELS = b"".join(ROWS)
 SMALL = random_rows(3, 2)
+TALL = random_rows(3, 7)
 GCE = b"\x21\xf9\x04\x05\x0a\x00\x07\x00"
 EXTENSIONS = [GCE, b"\x21\xfe" + sub_blocks(b"drawn by hand"), b"\x21\xff" + sub_blocks(b"NETSCAPE2.0\x01\0\0", 11),
               b"\x21\x01" + sub_blocks(bytes(12) + b"plain text")]
@@ -61,6 +62,10 @@ CASES = [
      screen_of(6, 4, 7, (2, 1, SMALL))),
     ("smaller, no global table", make_gif(6, 4, blocks=[gif_image(3, 2, SMALL, 2, 1, local=True)], background=7,
                                           global_table=False), screen_of(6, 4, 0, (2, 1, SMALL))),
+    ("interlaced, smaller than the screen", make_gif(6, 9, blocks=[gif_image(3, 7, TALL, 2, 1, interlace=True)],
+                                                     background=7), screen_of(6, 9, 7, (2, 1, TALL))),
+    ("interlaced, whole rows from row 2", make_gif(3, 9, blocks=[gif_image(3, 7, TALL, 0, 2, interlace=True)],
+                                                   background=7), screen_of(3, 9, 7, (0, 2, TALL))),
     ("off the screen's corner", make_gif(4, 3, blocks=[gif_image(3, 2, SMALL, 2, 2)], background=1),
      screen_of(4, 3, 1, (2, 2, SMALL))),
     ("wholly off the screen", make_gif(4, 3, blocks=[gif_image(3, 2, SMALL, 4, 0)], background=1),
@@ -99,7 +104,9 @@ CASES = [
     ("last sub-block before the image is complete", make_gif(W, H, data=sub_blocks(lzw(PIXELS, 8)[:-4])), 100),
     ("end of file inside the image data", make_gif(W, H)[:-12], 100),
 ]
-NOT_AS_PILLOW = {"screen 0 x 0: to the image's far edges", "smaller than the screen", "smaller, no global table", "off the screen's corner",
+NOT_AS_PILLOW = {"screen 0 x 0: to the image's far edges", "smaller than the screen",
+                 "interlaced, smaller than the screen", "interlaced, whole rows from row 2", "smaller, no global table",
+                 "off the screen's corner",
                  "wholly off the screen", "image of width 0, nothing after it", "image of height 0",
                  "cut inside the last sub-block, after the image", "no end code, no trailer"}
 

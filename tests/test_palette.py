@@ -10,7 +10,7 @@ import sys
 import unittest
 
 from harness import (CORPUS, Case, frame, iff_chunk, make_bitmap, make_gif, make_iff, make_pcx, make_png, make_psd,
-                     make_tga, png_chunk, target)
+                     make_tga, make_tiff, png_chunk, target)
 from test_corpus import table
 
 # The reference palette, and pictures of its indices 0 to 9 (8 and 9 twice).
@@ -62,6 +62,9 @@ def picture(kind, colours, rows=ROWS, tga_bits=24):
         return make_psd(5, 3, rows, colours=table[0::3] + table[1::3] + table[2::3])
     if kind == "lbm":
         return make_iff(5, 3, rows, before=[iff_chunk(b"CMAP", rgb(colours))])
+    if kind == "tif":  # 16-bit ColorMap values, of which the high byte counts
+        return make_tiff(5, 3, rows, tags={320: (3, [table[k + c] << 8 | 0xFF for c in range(3)
+                                                     for k in range(0, 768, 3)])})
     entry = (lambda c: struct.pack("<H", (c[0] >> 3) << 10 | (c[1] >> 3) << 5 | c[2] >> 3)) if tga_bits == 16 else \
         (lambda c: bytes(c[::-1]))
     head = make_tga(5, 3, rows, entry_bits=tga_bits, map_length=len(colours))[:18]
@@ -95,6 +98,7 @@ CHECK = [
     ("JASC-PAL, LF, alpha column", jasc(COLOURS, b"\n", True), [], {"pic": picture("png", COLOURS)}, 0, OK, ""),
     ("GIMP palette", gpl(COLOURS), [], {"pic": picture("gif", COLOURS)}, 0, OK, ""),
     ("RIFF palette", riff(COLOURS), [], {"pic": picture("tga", COLOURS)}, 0, OK, ""),
+    ("TIFF ColorMap", riff(COLOURS), [], {"pic": picture("tif", COLOURS)}, 0, OK, ""),
     ("Adobe table, 772 bytes", act(COLOURS[:10]), [], {"pic": picture("pcx", COLOURS)}, 0, OK, ""),
     ("raw 8-bit table", rgb(COLOURS), [], {"pic": picture("bmp", COLOURS)}, 0, OK, ""),
     ("raw 6-bit table", rgb(VGA), [], {"pic": picture("png", [(r << 2 | 3, g << 2, b << 2) for r, g, b in VGA])}, 0,
@@ -141,7 +145,7 @@ CHECK = [
          "3 pictures: 2 ok, 1 differing, 0 unreadable"), ""),
     ("Unicode names", jasc(COLOURS), [], {"Дерево 🌲.bmp": picture("bmp", COLOURS)}, 0, lines("Дерево 🌲.bmp: ok"), ""),
     *((f"{kind} picture as the palette", picture(kind, COLOURS), [], {"pic": picture("png", COLOURS)}, 0, OK, "")
-      for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm")),
+      for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm", "tif")),
     ("16-colour PCX as the palette", make_pcx(5, 3, bits=4)[:16] + rgb(COLOURS[:16]) + make_pcx(5, 3, bits=4)[64:], [],
      {"pic": picture("gif", COLOURS)}, 0, OK, ""),
     ("picture without a palette", make_png(5, 3, ROWS, before=()), [], {"pic": b""}, 2, "",

@@ -84,7 +84,7 @@ def full(count=15, nearest=""):
 # (name, palette file, options, picture, OUT, status, standard output or error, indices written)
 REMAP = [
     *((f"{kind} in order", COLOURS, [], picture(kind, COLOURS), "out.png", 0, KEPT, ROWS)
-      for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm")),
+      for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm", "tif")),
     ("bitmap in order, byte for byte", rgb(COLOURS), [], picture("bmp", COLOURS), "out.bmp", 0, KEPT, "same"),
     ("palette shuffled", COLOURS, [], picture("tga", SWAPPED), "out.bmp", 0, took(2), SWAP_BACK),
     ("index the palette repeats keeps it", DUPLICATE, [], picture("png", DUPLICATE), "o.bmp", 0, KEPT, ROWS),

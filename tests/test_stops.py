@@ -10,7 +10,7 @@ import zlib
 
 from harness import (CODE, INPUT, PLTE, PNG, Case, address_space_limit, damaged, file_size_limit, frame, gif_image,
                      iff_chunk, ihdr, make_bitmap, make_gif, make_iff, make_pcx, make_png, make_psd, make_tga,
-                     past_the_end, sample_rows, target, with_offset, with_size)
+                     make_tiff, past_the_end, sample_rows, target, tiff_lzw, with_offset, with_size)
 from test_psd_iff import bmhd
 
 
@@ -23,6 +23,7 @@ class Stops(Case):
         file) with an address of its own."""
         bitmap, png, gif, tga, pcx = make_bitmap(16, 4), make_png(4, 2), make_gif(4, 2), make_tga(4, 2), make_pcx(4, 2)
         psd, iff = make_psd(4, 2), make_iff(4, 2)
+        tiff = make_tiff(4, 2)
         rows = sample_rows(4, 2)
         image = gif_image(4, 2, rows)
         failures = [
@@ -89,6 +90,42 @@ class Stops(Case):
             ("GIF image data cut", make_gif(4, 2, blocks=[image[:14]])[:-1], 100, {}),
             ("GIF end code", make_gif(4, 2, code_size=2, data=b"\1\x05\0"), 100, {}),
             ("GIF undefined code", make_gif(4, 2, code_size=2, data=b"\1\x07\0"), 100, {}),
+            ("GIF image beside the screen too large", make_gif(4, 2, blocks=[gif_image(65535, 32769, [], data=b"")]),
+             203, {}),
+            ("GIF image's allocation", make_gif(4, 2, blocks=[gif_image(65535, 32767, [], data=b"")]), 203,
+             dict(preexec_fn=address_space_limit)),
+            ("TIFF header", tiff[:7], 100, {}),
+            ("TIFF BigTIFF", b"II+\0" + bytes(12), 201, {}),
+            ("TIFF directory position", b"MM\0*\0\0\0\x63" + bytes(9), 100, {}),
+            ("TIFF directory cut", tiff[:30], 100, {}),
+            ("TIFF no ImageWidth", make_tiff(4, 2, tags={256: None}), 100, {}),
+            ("TIFF no ImageLength", make_tiff(4, 2, tags={257: None}), 100, {}),
+            ("TIFF tag type", make_tiff(4, 2, tags={256: (5, 1, 4)}), 100, {}),
+            ("TIFF tag values past the end", make_tiff(4, 2, tags={258: (3, 3, 99999)}), 100, {}),
+            ("TIFF size", make_tiff(4, 2, tags={256: (4, [65536])}), 201, {}),
+            ("TIFF photometric", make_tiff(4, 2, tags={262: (3, [1])}), 201, {}),
+            ("TIFF bits", make_tiff(4, 2, tags={258: (3, [16])}), 201, {}),
+            ("TIFF compression", make_tiff(4, 2, tags={259: (3, [7])}), 201, {}),
+            ("TIFF picture too large", make_tiff(4, 2, tags={256: (3, [65535]), 257: (3, [32769])}), 203, {}),
+            ("TIFF RowsPerStrip 0", make_tiff(4, 2, tags={278: (3, [0])}), 100, {}),
+            ("TIFF tile side 0", make_tiff(4, 2, tile=(16, 16), tags={322: (3, [0])}), 100, {}),
+            ("TIFF offsets", make_tiff(4, 2, tags={273: None}), 100, {}),
+            ("TIFF byte counts", make_tiff(4, 2, compression=5, tags={279: None}), 100, {}),
+            ("TIFF strip past the end", make_tiff(4, 2, tags={273: (4, [99999])}), 100, {}),
+            ("TIFF strip short", make_tiff(4, 2, tags={279: (4, [7])}), 100, {}),
+            ("TIFF tile and picture too large", make_tiff(1, 1, tile=(1, 1), compression=5,
+                                                         tags={322: (4, [1 << 31])}), 203, {}),
+            ("TIFF picture's allocation",
+             make_tiff(4, 2, compression=5, tags={256: (3, [65535]), 257: (3, [32767]), 278: None}), 203,
+             dict(preexec_fn=address_space_limit)),
+            ("TIFF PackBits", make_tiff(4, 2, compression=32773, data=b"\0\0"), 100, {}),
+            ("TIFF PackBits literal", make_tiff(4, 2, compression=32773, data=b"\x09\0"), 100, {}),
+            ("TIFF PackBits repeat", make_tiff(4, 2, compression=32773, data=b"\x81"), 100, {}),
+            ("TIFF LZW data", make_tiff(4, 2, compression=5, data=tiff_lzw(bytes(8))[:-3]), 100, {}),
+            ("TIFF LZW end code", make_tiff(4, 2, compression=5, data=tiff_lzw(bytes(7))), 100, {}),
+            ("TIFF LZW undefined code", make_tiff(4, 2, compression=5, data=b"\x80\0\x25\x80"), 100, {}),
+            ("TIFF deflate data", make_tiff(4, 2, compression=8, data=zlib.compress(bytes(8))[:4]), 100, {}),
+            ("TIFF deflate damaged", make_tiff(4, 2, compression=8, data=b"\x78\x9c\xff" + bytes(9)), 100, {}),
             ("TGA header", tga[:17], 100, {}),
             ("TGA image type", make_tga(4, 2, image_type=2, depth=24), 201, {}),
             ("TGA size", make_tga(65535, 65535, []), 203, {}),
