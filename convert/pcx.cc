@@ -104,6 +104,22 @@ void ReadScanLine(ByteStream* stream, const PcxHeader& header, uint8_t* line, ui
   }
 }
 
+// The picture's size by its bounds, and a block for its pixels,
+// `pixel_size` bytes each, with the scan line being read after them.
+uint8_t* AllotPicture(const PcxHeader& header, uint32_t pixel_size, uint32_t* width, uint32_t* height, uint8_t** line) {
+  if (header.xmax < header.xmin || header.ymax < header.ymin) StopWithCode(kUnsupportedBitmap);
+  *width = header.xmax - header.xmin + 1, *height = header.ymax - header.ymin + 1;
+  if (*width > 65535 || *height > 65535 || header.line_bytes * 8ull < uint64_t{*width} * header.bits) {
+    StopWithCode(kUnsupportedBitmap);
+  }
+  const uint64_t size = uint64_t{*width} * *height * pixel_size;
+  if (size >= kBlockLimit) StopWithCode(kOutOfMemory);
+  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(size + header.planes * header.line_bytes));
+  if (pixels == nullptr) StopWithCode(kOutOfMemory);
+  *line = pixels + size;
+  return pixels;
+}
+
 }  // namespace
 
 Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* palette) {
@@ -112,18 +128,10 @@ Picture ReadPcx(FileHandle input, const uint8_t* start, uint32_t got, Palette* p
   ReadHeader(&stream, input, start, got, &header);
   const uint32_t bits = header.bits, planes = header.planes, line_bytes = header.line_bytes;
   if (!(planes == 1 || (bits == 1 && planes >= 2 && planes <= 4))) StopWithCode(kUnsupportedBitmap);
-  if (header.xmax < header.xmin || header.ymax < header.ymin) StopWithCode(kUnsupportedBitmap);
-  const uint32_t width = header.xmax - header.xmin + 1, height = header.ymax - header.ymin + 1;
-  if (width > 65535 || height > 65535 || line_bytes * 8ull < uint64_t{width} * bits) {
-    StopWithCode(kUnsupportedBitmap);
-  }
-  const uint64_t size = uint64_t{width} * height;
-  if (size >= kBlockLimit) StopWithCode(kOutOfMemory);
-  // The picture, and after it the scan line being read.
+  uint32_t width, height;
+  uint8_t* line;
+  uint8_t* pixels = AllotPicture(header, 1, &width, &height, &line);
   const uint32_t line_size = planes * line_bytes;
-  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(size + line_size));
-  if (pixels == nullptr) StopWithCode(kOutOfMemory);
-  uint8_t* line = pixels + size;
 
   Runs runs = {0, 0};
   for (uint32_t y = 0; y < height; ++y) {
@@ -152,15 +160,10 @@ Picture ReadPcxColours(FileHandle input, const uint8_t* start, uint32_t got, Pal
   ReadHeader(&stream, input, start, got, &header);
   const uint32_t planes = header.planes, line_bytes = header.line_bytes;
   if (header.bits != 8 || (planes != 3 && planes != 4)) StopWithCode(kUnreadColours);
-  if (header.xmax < header.xmin || header.ymax < header.ymin) StopWithCode(kUnsupportedBitmap);
-  const uint32_t width = header.xmax - header.xmin + 1, height = header.ymax - header.ymin + 1;
-  if (width > 65535 || height > 65535 || line_bytes < width) StopWithCode(kUnsupportedBitmap);
-  const uint64_t size = uint64_t{width} * height * 4;
-  if (size >= kBlockLimit) StopWithCode(kOutOfMemory);
+  uint32_t width, height;
+  uint8_t* line;
+  uint8_t* pixels = AllotPicture(header, 4, &width, &height, &line);
   const uint32_t line_size = planes * line_bytes;
-  uint8_t* pixels = static_cast<uint8_t*>(AllocateBlock(size + line_size));
-  if (pixels == nullptr) StopWithCode(kOutOfMemory);
-  uint8_t* line = pixels + size;
   Runs runs = {0, 0};
   for (uint32_t y = 0; y < height; ++y) {
     ReadScanLine(&stream, header, line, line_size, &runs);
@@ -170,6 +173,6 @@ Picture ReadPcxColours(FileHandle input, const uint8_t* start, uint32_t got, Pal
       pixel[3] = planes == 4 && line[3 * line_bytes + x] == 0 ? 0 : 255;
     }
   }
-  if (planes == 4) ClearUnusedAlpha(pixels, size / 4);
+  if (planes == 4) ClearUnusedAlpha(pixels, uint64_t{width} * height);
   return {width, height, pixels, width * 4, true, pixels, true};
 }

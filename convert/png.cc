@@ -46,6 +46,7 @@
 
 #include "convert/decode.h"
 #include "convert/readers.h"
+#include "convert/zlib_arena.h"
 #include "frontend/stop.h"
 #include "platform/platform.h"
 
@@ -103,21 +104,6 @@ uint32_t ReadChunk(Chunks* chunks, uint8_t type[4]) {
   chunks->position += size + 8;
   return length;
 }
-
-// zlib's memory for one stream (its state and 32 KiB window) comes from here,
-// so that a stop, which may come at any point, leaves nothing to free.
-alignas(16) uint8_t zlib_arena[64 << 10];
-size_t zlib_arena_used;
-
-voidpf ArenaAllocate(voidpf, uInt items, uInt size) {
-  uint64_t bytes = (uint64_t{items} * size + 15) / 16 * 16;
-  if (bytes > sizeof zlib_arena - zlib_arena_used) return Z_NULL;
-  void* block = zlib_arena + zlib_arena_used;
-  zlib_arena_used += bytes;
-  return block;
-}
-
-void ArenaFree(voidpf, voidpf) {}
 
 // Inflates exactly `size` bytes into `out`. The next IDAT chunk is read only
 // when the stream can give nothing more without it.
@@ -291,11 +277,8 @@ uint8_t* DecodeImage(PngImage* image, uint32_t bits, uint32_t pixel_size, Palett
   uint8_t* row = picture + picture_size;
   uint8_t* prior = row + widest_row + 1;
 
-  zlib_arena_used = 0;  // whatever an earlier stream held is no longer used
-  z_stream stream = {};
-  stream.zalloc = ArenaAllocate;
-  stream.zfree = ArenaFree;
-  if (inflateInit(&stream) != Z_OK) StopWithCode(kOutOfMemory);
+  z_stream stream;
+  if (!StartArenaInflate(&stream)) StopWithCode(kOutOfMemory);
   stream.next_in = chunks->data;
   stream.avail_in = length;
 

@@ -57,6 +57,7 @@
 #include "convert/decode.h"
 #include "convert/lzw.h"
 #include "convert/readers.h"
+#include "convert/zlib_arena.h"
 #include "frontend/stop.h"
 #include "platform/platform.h"
 
@@ -269,21 +270,6 @@ void DecodeTiffLzw(Piece* piece, LzwEntry* table, uint8_t* out, uint32_t size) {
   if (result == kLzwUndefined) StopWithCode(kShortRead);  // a code not yet defined
 }
 
-// zlib's memory for the stream (its state and 32 KiB window) comes from
-// here, so that a stop, which may come at any point, leaves nothing to free.
-alignas(16) uint8_t zlib_arena[64 << 10];
-size_t zlib_arena_used;
-
-voidpf ArenaAllocate(voidpf, uInt items, uInt size) {
-  uint64_t bytes = (uint64_t{items} * size + 15) / 16 * 16;
-  if (bytes > sizeof zlib_arena - zlib_arena_used) return Z_NULL;
-  void* block = zlib_arena + zlib_arena_used;
-  zlib_arena_used += bytes;
-  return block;
-}
-
-void ArenaFree(voidpf, voidpf) {}
-
 void Inflate(z_stream* stream, Piece* piece, uint8_t* out, uint32_t size) {
   if (inflateReset(stream) != Z_OK) StopWithCode(kOutOfMemory);
   stream->next_out = out;
@@ -433,10 +419,7 @@ Picture ReadTiff(FileHandle input, const uint8_t* start, uint32_t got, Palette* 
 
   z_stream stream = {};
   if (compression == 8 || compression == 32946) {
-    zlib_arena_used = 0;
-    stream.zalloc = ArenaAllocate;
-    stream.zfree = ArenaFree;
-    if (inflateInit(&stream) != Z_OK) StopWithCode(kOutOfMemory);
+    if (!StartArenaInflate(&stream)) StopWithCode(kOutOfMemory);
   }
   for (uint32_t p = 0; p < pieces; ++p) {
     const uint32_t x = static_cast<uint32_t>(p % across * piece_width),
