@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint32_t k = 0; k < 256; ++k) greys.colours[k][0] = greys.colours[k][1] = greys.colours[k][2] = uint8_t(k);
   for (const Palette* palette : {&greys, loaded && own.count > own.first ? &own : &greys}) {
     try {
-      const int status = CheckPicture("in", *palette);
+      const int status = CheckPicture("in", *palette, "palette.pal");
       Require(status == 0 || status == 1, "check gave a status it doesn't have");
     } catch (const FileProblem&) {
       CleanUpForStop();
