@@ -279,7 +279,8 @@ int64_t TiffPixels(const uint8_t* data, size_t size) {
     if ((tag != 256 && tag != 257) || load32(data + at + 4) == 0 || sides[tag - 256] >= 0) continue;
     sides[tag - 256] = type == 1 ? data[at + 8] : type == 3 ? load16(data + at + 8) : load32(data + at + 8);
   }
-  return std::max<int64_t>(sides[0], 0) * std::max<int64_t>(sides[1], 0);
+  // A side past what a frame holds is refused before any decoding: 65536 stands for it.
+  return std::clamp<int64_t>(sides[0], 0, 65536) * std::clamp<int64_t>(sides[1], 0, 65536);
 }
 
 // A GIF's picture size: the logical screen's, a side of 0 taken from the
