@@ -353,7 +353,9 @@ Outcome Expect(const uint8_t* data, size_t size) {
     if (top_down) height = -height;
   }
   const bool known = (compression == 0 && (bits == 1 || bits == 2 || bits == 4 || bits == 8)) ||
-                     (compression == 1 && bits == 8 && !top_down) || (compression == 2 && bits == 4 && !top_down);
+                     // RLE8 under a bit count of 1 or 4 too, as Java's writers give it
+                     (compression == 1 && (bits == 1 || bits == 4 || bits == 8) && !top_down) ||
+                     (compression == 2 && bits == 4 && !top_down);
   if (!known || width < 0 || width > 65535 || height > 65535) return {kUnsupportedBitmap, ""};
   const int64_t offset = Int32(data + 10);
   if (offset < 0) return {EINVAL, ""};
@@ -379,6 +381,7 @@ Outcome Expect(const uint8_t* data, size_t size) {
     }
   } else {
     // Painted from the bottom row up; what lands outside the picture is lost.
+    const bool rle8 = compression == 1;
     int64_t x = 0, y = 0;
     auto put = [&](int index) {
       if (x < width && y < height) picture[(height - 1 - y) * width + x] = static_cast<char>(index);
@@ -390,7 +393,7 @@ Outcome Expect(const uint8_t* data, size_t size) {
       const uint8_t first = data[at], second = data[at + 1];
       at += 2;
       if (first > 0) {
-        for (int64_t k = 0; k < first; ++k) put(bits == 8 ? second : nibble(second, k));
+        for (int64_t k = 0; k < first; ++k) put(rle8 ? second : nibble(second, k));
       } else if (second == 0) {
         x = 0, ++y;
       } else if (second == 1) {
@@ -399,9 +402,9 @@ Outcome Expect(const uint8_t* data, size_t size) {
         if (at + 2 > size) break;
         x += data[at], y += data[at + 1], at += 2;
       } else {
-        size_t bytes = bits == 8 ? second : (second + 1) / 2;
+        size_t bytes = rle8 ? second : (second + 1) / 2;
         if (at + bytes > size) break;
-        for (int64_t k = 0; k < second; ++k) put(bits == 8 ? data[at + k] : nibble(data[at + k / 2], k));
+        for (int64_t k = 0; k < second; ++k) put(rle8 ? data[at + k] : nibble(data[at + k / 2], k));
         at += bytes + bytes % 2;
       }
     }
