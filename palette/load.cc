@@ -32,7 +32,19 @@ std::string ReadWhole(FileHandle input, uint64_t size) {
   return bytes;
 }
 
+bool IsTextPalette(const uint8_t* start, uint32_t got) {
+  return StartsWith(start, got, "JASC-PAL") || StartsWith(start, got, "GIMP Palette");
+}
+
+bool IsRiffPalette(const uint8_t* start, uint32_t got) {
+  return StartsWith(start, got, "RIFF") && got >= 12 && std::memcmp(start + 8, "PAL ", 4) == 0;
+}
+
 }  // namespace
+
+bool StartsAsPaletteFile(const uint8_t* start, uint32_t got) {
+  return IsTextPalette(start, got) || IsRiffPalette(start, got);
+}
 
 Picture ReadPictureFile(const char* name, Palette* own) {
   FileHandle input;
@@ -51,8 +63,7 @@ void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
   uint32_t got;
   if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
 
-  const bool text = StartsWith(start, got, "JASC-PAL") || StartsWith(start, got, "GIMP Palette");
-  const bool riff = StartsWith(start, got, "RIFF") && got >= 12 && std::memcmp(start + 8, "PAL ", 4) == 0;
+  const bool text = IsTextPalette(start, got), riff = IsRiffPalette(start, got);
   // A picture with a signature; PCX and TGA headers are only plausible, and
   // tessera would take any other file as a bitmap, but a palette file of no
   // known kind is no bitmap.

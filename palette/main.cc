@@ -69,13 +69,11 @@ void Report(const std::string& name, const FileProblem& problem) {
 bool IsPaletteFile(const std::string& name) {
   FileHandle input;
   if (FileOpenForReading(name.c_str(), &input) != 0) return false;
-  char start[12] = {};
+  uint8_t start[12] = {};
   uint32_t got = 0;
   const uint32_t error = FileRead(input, start, sizeof start, &got);
   if (FileClose(input) != 0 || error != 0) return false;
-  const std::string head(start, got);
-  return head.starts_with("JASC-PAL") || head.starts_with("GIMP Palette") ||
-         (head.starts_with("RIFF") && got == 12 && head.ends_with("PAL "));
+  return StartsAsPaletteFile(start, got);
 }
 
 // The files a command reads and writes are checked before any is read: a

@@ -32,6 +32,10 @@ std::string FileProblemWords(const FileProblem& problem, const std::string& name
 // 768-byte table (--depth), 0 to let its bytes tell.
 void LoadPalette(const char* name, uint32_t depth, Palette* palette);
 
+// Whether a file's first `got` bytes start a JASC-PAL, GIMP or RIFF palette,
+// as LoadPalette tells them (at least 12 bytes tell a RIFF one).
+bool StartsAsPaletteFile(const uint8_t* start, uint32_t got);
+
 // JASC-PAL and GIMP palettes; throws, naming the line, for text that is
 // neither or that breaks their rules.
 void ParseTextPalette(const std::string& text, Palette* palette);
