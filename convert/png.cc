@@ -262,7 +262,7 @@ uint8_t* DecodeImage(PngImage* image, uint32_t bits, uint32_t pixel_size, Palett
     }
     const uint32_t key_size = image->colour_type == 0 ? 2 : 6;
     if (!indexed && IsType(type, "tRNS") && length >= key_size) {
-      for (uint32_t k = 0; k < key_size / 2; ++k) target->key[k] = chunks->data[2 * k] << 8 | chunks->data[2 * k + 1];
+      for (uint32_t k = 0; k < key_size / 2; ++k) target->key[k] = LoadBig16(chunks->data + 2 * k);
       target->keyed = true;
     }
     if ((type[0] & 0x20) == 0 && !IsType(type, "PLTE")) StopWithCode(kUnsupportedBitmap);

@@ -70,7 +70,7 @@ struct Tiff {
 };
 
 uint32_t Load16(const Tiff& tiff, const uint8_t* bytes) {
-  return tiff.big_endian ? bytes[0] << 8 | bytes[1] : LoadLittle16(bytes);
+  return tiff.big_endian ? LoadBig16(bytes) : LoadLittle16(bytes);
 }
 uint32_t Load32(const Tiff& tiff, const uint8_t* bytes) {
   return tiff.big_endian ? LoadBig32(bytes) : LoadLittle32(bytes);
