@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     if (status != 0) Finish(status);
     try {
       if (command == "preview") {
-        WritePreview(operands[3].c_str(), frame, palette);
+        WriteIndexedPng(operands[3].c_str(), frame, palette);
       } else {
         WriteRemapped(operands[3].c_str(), indices, palette);
       }

@@ -10,22 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/png_writer.h"
+#include "common/problem.h"
 #include "convert/readers.h"
-
-// What went wrong with a file, thrown to the command that was reading it,
-// which names the file. The readers' StopWithCode throws one too (stop.cc),
-// after the clean-up a stop does, so the next picture starts afresh.
-// A refusal of the operating system carries its error number instead, put
-// into words by FileProblemWords once the file's name is known.
-struct FileProblem {
-  std::string what;
-  uint32_t error = 0;
-};
-
-[[noreturn]] void ThrowProblem(const std::string& what);
-
-// What went wrong with the file `name`, in words.
-std::string FileProblemWords(const FileProblem& problem, const std::string& name);
 
 // A palette file's bytes, or a picture's palette: the formats are told by
 // their content, never by a file's extension. `depth` is 6 or 8 for a raw
@@ -81,9 +68,6 @@ bool IsRemapOutput(const std::string& name);
 // name's extension) whose colours are the palette's.
 void WriteRemapped(const char* out_name, const Indices& indices, const Palette& palette);
 
-// Writes all of `size` bytes, or stops.
-void WriteBytes(FileHandle output, const void* bytes, uint32_t size);
-
 // check: one line a picture on standard output; for one that differs up to 8
 // more for the indices that differ and one with the remap command that puts
 // it in order (`palette_name` in it). 0 when it matches the palette, 1 when it differs; a picture
@@ -91,22 +75,8 @@ void WriteBytes(FileHandle output, const void* bytes, uint32_t size);
 int CheckPicture(const char* name, const Palette& palette, const char* palette_name);
 
 // preview: a frame's rows, or those of the frame tessera would make of a
-// picture (told apart by the frame's version at the start), read and compressed for a PNG's image data, and
-// the largest index they hold. `packed` is a block of its own.
-struct PackedFrame {
-  uint32_t width;
-  uint32_t height;
-  uint32_t largest;
-  uint8_t* packed;
-  uint32_t packed_size;
-};
+// picture (told apart by the frame's version at the start), read and
+// compressed for a PNG's image data. `packed` is a block of its own.
 PackedFrame ReadFrame(const char* frame_name);
-
-// Compresses `raw`, rows each after its filter byte, into a PackedFrame.
-PackedFrame PackRows(const uint8_t* raw, uint64_t raw_size, uint32_t width, uint32_t height, uint32_t largest,
-                     int level);
-
-// preview: writes the frame as an indexed PNG whose palette is `palette`.
-void WritePreview(const char* png_name, const PackedFrame& frame, const Palette& palette);
 
 #endif  // TESSERA_PALETTE_PALETTE_H_

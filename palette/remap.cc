@@ -343,7 +343,7 @@ void WriteRemapped(const char* out_name, const Indices& indices, const Palette& 
     for (uint32_t y = 0; y < height; ++y) {
       std::memcpy(&raw[uint64_t{y} * (width + 1) + 1], &indices.pixels[uint64_t{y} * width], width);
     }
-    WritePreview(out_name, PackRows(raw.data(), raw.size(), width, height, largest, Z_DEFAULT_COMPRESSION), palette);
+    WriteIndexedPng(out_name, PackRows(raw.data(), raw.size(), width, height, largest, Z_DEFAULT_COMPRESSION), palette);
     return;
   }
   const uint32_t entries = std::max(palette.count, largest + 1);

@@ -69,6 +69,25 @@ void CleanUpForStop();
 // looked at (absent, say).
 bool FileSameAs(const char* a, const char* b);
 
+// Folders, for tessera-frm: the pictures of a folder or a pattern, and the
+// folder explode writes into.
+//
+// Whether `name` is a folder (false when it is absent or anything else).
+bool IsFolder(const char* name);
+
+// Makes the folder `name`, whose parent exists; 0 or the system's error
+// number (one for an existing file or folder of that name too).
+uint32_t MakeFolder(const char* name);
+
+// Hands each entry of the folder `name` but "." and ".." to `take`, with
+// whether it is a folder itself, in the system's order; 0 or the system's
+// error number.
+using FolderEntryTaker = void (*)(const char* entry, bool is_folder, void* context);
+uint32_t ListFolder(const char* name, FolderEntryTaker take, void* context);
+
+// Whether the platform's file names are the same in any case (Windows).
+bool FileNamesIgnoreCase();
+
 // What a refused file operation's error number means, for a report in words.
 // `name` is the file it was refused for: on POSIX a missing file and a
 // missing folder on the way to it have one number, and its folder tells them

@@ -1,4 +1,5 @@
 // The platform layer on POSIX systems (Linux first of all).
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -183,6 +184,33 @@ bool FileSameAs(const char* a, const char* b) {
   if (stat(a, &first) != 0 || stat(b, &second) != 0) return false;
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
+
+bool IsFolder(const char* name) {
+  struct stat info;
+  return stat(name, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+uint32_t MakeFolder(const char* name) { return mkdir(name, 0777) == 0 ? 0 : errno; }
+
+uint32_t ListFolder(const char* name, FolderEntryTaker take, void* context) {
+  DIR* folder = opendir(name);
+  if (folder == nullptr) return errno;
+  std::string path = std::string(name) + "/";
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(folder);
+    if (entry == nullptr) break;
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    struct stat info;
+    const bool is_folder = stat((path + entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    take(entry->d_name, is_folder, context);
+  }
+  const uint32_t error = errno;
+  closedir(folder);
+  return error;
+}
+
+bool FileNamesIgnoreCase() { return false; }
 
 FileErrorKind ClassifyFileError(uint32_t error, const char* name) {
   switch (error) {

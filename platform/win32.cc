@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,32 @@ bool FileSameAs(const char* a, const char* b) {
   return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
          first.nFileIndexLow == second.nFileIndexLow;
 }
+
+bool IsFolder(const char* name) {
+  DWORD attributes = GetFileAttributesA(name);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+uint32_t MakeFolder(const char* name) { return CreateDirectoryA(name, nullptr) ? 0 : GetLastError(); }
+
+uint32_t ListFolder(const char* name, FolderEntryTaker take, void* context) {
+  std::string pattern = std::string(name) + "\\*";
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : error;  // no entry at all, not even "."
+  }
+  do {
+    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+    take(found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, context);
+  } while (FindNextFileA(search, &found));
+  DWORD error = GetLastError();
+  FindClose(search);
+  return error == ERROR_NO_MORE_FILES ? 0 : error;
+}
+
+bool FileNamesIgnoreCase() { return true; }
 
 FileErrorKind ClassifyFileError(uint32_t error, const char* name) {
   switch (error) {

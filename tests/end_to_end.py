@@ -4,7 +4,8 @@ case in a fresh temporary directory, and check its exit status, the exact bytes
 it prints, the exact bytes of the frame it leaves, that "vantrel.tmp" is
 unchanged and that nothing else is left behind.
 
-    end_to_end.py --program build/tessera [--palette-program build/tessera-palette] [-k PATTERN ...]
+    end_to_end.py --program build/tessera [--palette-program build/tessera-palette]
+        [--frm-program build/tessera-frm] [-k PATTERN ...]
     end_to_end.py --program tessera.exe --wine --launcher windows_launcher.exe
 
 The cases are the test_*.py files beside this one, by topic; harness.py is
@@ -25,6 +26,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--palette-program", help="tessera-palette, whose cases are skipped without it")
+    parser.add_argument("--frm-program", help="tessera-frm, whose cases are skipped without it")
     parser.add_argument("--wine", action="store_true", help="the program is a Windows program to run under Wine")
     parser.add_argument("--launcher", help="Windows: the launcher that hands over exact command lines")
     parser.add_argument("--sanitized", action="store_true", help="the program is built with sanitizers")
@@ -34,6 +36,8 @@ def main():
     target.sanitized = args.sanitized
     if args.palette_program:
         target.palette_program = os.path.abspath(args.palette_program)
+    if args.frm_program:
+        target.frm_program = os.path.abspath(args.frm_program)
     if not os.path.isfile(target.program):
         sys.exit(f"no program at {target.program}")
 

@@ -33,6 +33,7 @@ class Target:
     """The program under test; end_to_end.py sets it up before any case runs."""
     program = None
     palette_program = None  # tessera-palette, when its cases are to run
+    frm_program = None      # tessera-frm, when its cases are to run
     launcher = None       # Windows: starts the program with an exact command line
     wine = None           # the command that runs a Windows program, when testing one
     wine_user_env = None  # Wine's environment for an ordinary user, when it has one
@@ -336,6 +337,30 @@ class Case(unittest.TestCase):
             self.assertEqual(result.stderr.decode(errors="replace"), "")
         self.stderr = result.stderr
         return result.returncode, result.stdout or b""
+
+    def run_tool(self, program, *args):
+        """Runs tessera-palette or tessera-frm in the case directory: (status,
+        stdout, stderr), line ends and (under Wine) Wine's own messages aside.
+        A hang fails the case rather than blocking the suite."""
+        def run():
+            return subprocess.run([*(target.wine or []), program, *args], cwd=self.dir, capture_output=True,
+                                  stdin=subprocess.DEVNULL, timeout=120)
+        result = run()
+        if target.wine and (result.returncode, result.stdout) == (1, b""):
+            # Wine now and then fails to start a program (status 1, nothing
+            # written; see run_program). The tools never end with 1 without a
+            # line on standard output, so one more run tells them apart.
+            sys.stderr.write(f"\nWine: status 1 and no output, run again: {os.path.basename(program)} {' '.join(args)}\n")
+            result = run()
+        err = result.stderr.decode(errors="replace").replace("\r\n", "\n")
+        if target.wine:
+            err = "".join(line + "\n" for line in err.splitlines() if not line.startswith(("wine:", "0")) and ":fixme:"
+                          not in line and ":err:" not in line)
+        return result.returncode, result.stdout.decode().replace("\r\n", "\n"), err
+
+    def run_frm(self, *args):
+        """Runs tessera-frm in the case directory: (status, stdout, stderr)."""
+        return self.run_tool(target.frm_program, *args)
 
     def pillow_reads(self, paths):
         """Pillow's reading of each file as "MODE hex-of-pixels"; the Python

@@ -222,23 +222,8 @@ CHECK += list(gimp_rows())
 
 
 def run_palette(case, *args):
-    """Runs tessera-palette in the case directory: (status, stdout, stderr),
-    line ends and (under Wine) Wine's own messages aside."""
-    def run():
-        return subprocess.run([*(target.wine or []), target.palette_program, *args], cwd=case.dir,
-                              capture_output=True, stdin=subprocess.DEVNULL, timeout=120)
-    result = run()
-    if target.wine and (result.returncode, result.stdout) == (1, b""):
-        # Wine now and then fails to start a program (status 1, nothing
-        # written; see Case.run_program). The program never ends with 1
-        # without a line on standard output, so one more run tells them apart.
-        sys.stderr.write(f"\nWine: status 1 and no output, run again: tessera-palette {' '.join(args)}\n")
-        result = run()
-    err = result.stderr.decode(errors="replace").replace("\r\n", "\n")
-    if target.wine:
-        err = "".join(line + "\n" for line in err.splitlines() if not line.startswith(("wine:", "0")) and ":fixme:"
-                      not in line and ":err:" not in line)
-    return result.returncode, result.stdout.decode().replace("\r\n", "\n"), err
+    """Runs tessera-palette in the case directory: (status, stdout, stderr)."""
+    return case.run_tool(target.palette_program, *args)
 
 
 class Palette(Case):

@@ -1,4 +1,4 @@
-// The readers' stops, as tessera-palette takes them: after the same clean-up
+// The readers' stops, as tessera-palette and tessera-frm take them: after the same clean-up
 // a stop does in tessera (files closed, blocks released, a pending temporary
 // file removed), the reason is thrown to the command as a FileProblem, which
 // reports it against the file it was reading and goes on with the next one.
@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/problem.h"
 #include "convert/readers.h"
-#include "palette/palette.h"
 #include "platform/platform.h"
 
 void ThrowProblem(const std::string& what) { throw FileProblem{what}; }
@@ -52,4 +52,10 @@ std::string FileProblemWords(const FileProblem& problem, const std::string& name
   char text[256];
   SystemErrorText(problem.error, text, sizeof text);
   return "system error " + std::to_string(problem.error) + ": " + text;
+}
+
+void WriteBytes(FileHandle output, const void* bytes, uint32_t size) {
+  uint32_t done;
+  if (uint32_t error = FileWrite(output, bytes, size, &done)) StopWithCode(error);
+  if (done != size) StopWithCode(kShortWrite);
 }

@@ -1,0 +1,72 @@
+// tessera-frm: FRM files of many frames in one or six directions. The layout,
+// every number big-endian:
+//
+//   file header   version:4 fps:2 action-frame:2 frames-per-direction:2
+//                 shift-x:2 x 6 shift-y:2 x 6 (signed)
+//                 direction-offset:4 x 6 frame-area-size:4          62 bytes
+//   frame area    for each stored direction, its frames one after another:
+//   frame         width:2 height:2 pixel-count:4 x-offset:2 y-offset:2
+//                 (offsets signed), then width x height indices, rows top
+//                 to bottom
+//
+// Direction d's offset is where its first frame starts, counted from the
+// frame area's first byte; a direction at an earlier direction's offset
+// shares its frames. A file of one direction has all six offsets 0. The
+// frame-area size is the bytes of every stored frame, headers included.
+//
+// Drawing: a frame drawn at point (x, y) has its top-left corner at
+// (x - width div 2, y - height). A direction's shift moves all its frames;
+// frame k (k > 0) of a direction is drawn at the object's point plus the
+// shift plus the offsets of frames 1 to k. Frame 0's own offset is never
+// applied. The game draws index 0 as transparent.
+#ifndef TESSERA_FRM_FRM_H_
+#define TESSERA_FRM_FRM_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kFrmHeaderSize = 62;
+constexpr uint32_t kFrmFrameHeaderSize = 12;
+constexpr uint32_t kFrmDirections = 6;
+constexpr uint32_t kFrmVersion = 4;
+
+// The file header's fields.
+struct FrmHeader {
+  uint32_t version;
+  uint16_t fps;
+  uint16_t action_frame;
+  uint16_t frames_per_direction;
+  int16_t shift_x[kFrmDirections];
+  int16_t shift_y[kFrmDirections];
+  uint32_t direction_offset[kFrmDirections];
+  uint32_t frame_area_size;
+};
+
+// A frame header's fields.
+struct FrmFrameHeader {
+  uint16_t width;
+  uint16_t height;
+  uint32_t pixel_count;
+  int16_t x_offset;
+  int16_t y_offset;
+};
+
+void StoreFrmHeader(const FrmHeader& header, uint8_t bytes[kFrmHeaderSize]);
+void LoadFrmHeader(const uint8_t bytes[kFrmHeaderSize], FrmHeader* header);
+void StoreFrmFrameHeader(const FrmFrameHeader& frame, uint8_t bytes[kFrmFrameHeaderSize]);
+void LoadFrmFrameHeader(const uint8_t bytes[kFrmFrameHeaderSize], FrmFrameHeader* frame);
+
+// The commands, each given its operands and options as typed (the command's
+// name removed). Each returns the exit status: 0 success, 1 an irregular
+// file (info, explode), 2 an error, having said why on standard error.
+int RunMake(const std::vector<std::string>& arguments);
+int RunInfo(const std::vector<std::string>& arguments);
+int RunExplode(const std::vector<std::string>& arguments);
+int RunPreview(const std::vector<std::string>& arguments);
+
+// A usage error: "tessera-frm: WHAT" and where help is, on standard error;
+// returns 2.
+int UsageError(const std::string& what);
+
+#endif  // TESSERA_FRM_FRM_H_
