@@ -64,10 +64,12 @@ def main():
         folder = f"tessera-{version}-win64/"
         with zipfile.ZipFile(first) as archive:
             names = archive.namelist()
-            programs = {name: archive.read(folder + name) for name in ("tessera.exe", "tessera-palette.exe")}
+            programs = {name: archive.read(folder + name) for name in ("tessera.exe", "tessera-palette.exe",
+                                                                              "tessera-frm.exe")}
             texts = {name: archive.read(folder + name) for name in ["README.txt", "MANUAL.txt"]}
         expected = [folder + name for name in ["LICENSE-zlib.txt", "LICENSE.txt", "MANUAL.txt", "README.txt",
-                                               "convert-folder.bat", "tessera-palette.exe", "tessera.exe"]]
+                                               "convert-folder.bat", "tessera-frm.exe", "tessera-palette.exe",
+                                               "tessera.exe"]]
         if sorted(names) != expected:
             sys.exit(f"the zip holds {names}, not {expected}")
         # Plain text for Windows: CR LF line ends, no Markdown marks, and in
@@ -89,7 +91,7 @@ def main():
                 key16, value16 = (re.escape((text + "\0").encode("utf-16-le")) for text in (key, value))
                 if not re.search(key16 + rb"(\0\0)?" + value16, program):
                     sys.exit(f"{name} has no version resource entry {key} = {value}")
-        print(f"the same zip twice: {', '.join(names)}; both programs carry version {version}")
+        print(f"the same zip twice: {', '.join(names)}; every program carries version {version}")
     finally:
         shutil.rmtree(work)
 
