@@ -251,6 +251,7 @@ TEST(PreviewMarker, Told) {
       {gif_start + "\x21\xFE\x10tessera previews\0"s + image, false},
       {gif_start + "\x21\xFE\x0Etessera previe\0"s + image, false},
       {gif_start + image + "\x21\xFE\x0Ftessera preview\0"s, false},
+      {std::string(marked_png).replace(marked_png.find("Comment"), 7, "Authors"), false},
       {marked_png.substr(0, marked_png.find("preview")), false},
       {marked_gif.substr(0, marked_gif.find("preview")), false},
       {marked_gif.substr(0, 800), false},
