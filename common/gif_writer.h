@@ -12,10 +12,13 @@
 #include "convert/readers.h"
 #include "platform/platform.h"
 
-// A GIF being written.
+// A GIF being written: its temporary file, the name it goes to, and the
+// bytes not yet written to the file.
 struct GifOutput {
   FileHandle file;
   std::string name;
+  uint32_t used;
+  uint8_t buffer[65536];
 };
 
 // What a GIF starts with. `colours` becomes the global colour table: 256

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "common/problem.h"
 #include "frontend/stop.h"
@@ -43,7 +44,7 @@ PackedFrame PackRows(const uint8_t* raw, uint64_t raw_size, uint32_t width, uint
   return {width, height, largest, packed, static_cast<uint32_t>(packed_size)};
 }
 
-void WriteIndexedPng(const char* png_name, const PackedFrame& frame, const Palette& palette, const PngExtras&) {
+void WriteIndexedPng(const char* png_name, const PackedFrame& frame, const Palette& palette, const PngExtras& extras) {
   uint8_t ihdr[13] = {};
   StoreBig32(ihdr, frame.width);
   StoreBig32(ihdr + 4, frame.height);
@@ -60,6 +61,12 @@ void WriteIndexedPng(const char* png_name, const PackedFrame& frame, const Palet
   WriteBytes(output, "\x89PNG\r\n\x1A\n", 8);
   WriteChunk(output, "IHDR", ihdr, sizeof ihdr);
   WriteChunk(output, "PLTE", &plte[0][0], entries * 3);
+  const uint8_t clear_alpha = 0;  // index 0's; the indices after it stay opaque
+  if (extras.clear_zero) WriteChunk(output, "tRNS", &clear_alpha, 1);
+  if (extras.comment != nullptr) {
+    std::string text = std::string("Comment") + '\0' + extras.comment;
+    WriteChunk(output, "tEXt", reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
+  }
   WriteChunk(output, "IDAT", frame.packed, frame.packed_size);
   WriteChunk(output, "IEND", nullptr, 0);
   ReleaseBlock(frame.packed);

@@ -1,8 +1,9 @@
 // Indexed PNGs, as tessera-palette's previews and remaps and tessera-frm's
 // frames are written: signature, IHDR (8-bit indices, colour type 3), PLTE
 // with as many entries as the palette has, or as the largest index needs
-// (black where the palette has none), one IDAT of the zlib stream of the
-// rows, each with filter byte 0, and IEND. The file is written beside its
+// (black where the palette has none), then when asked a tRNS that makes
+// index 0 transparent and a tEXt "Comment", one IDAT of the zlib stream of
+// the rows, each with filter byte 0, and IEND. The file is written beside its
 // name and moved onto it once complete.
 #ifndef TESSERA_COMMON_PNG_WRITER_H_
 #define TESSERA_COMMON_PNG_WRITER_H_
