@@ -7,7 +7,7 @@ import os
 import struct
 import zlib
 
-from harness import CORPUS, INPUT, PNG, Case, png_passes, png_predict
+from harness import CORPUS, INPUT, PNG, Case, png_passes, png_predict, target
 
 
 def table(name):
@@ -151,3 +151,33 @@ class TiffPictures(Case):
         for path, line in zip(paths, self.pillow_reads(paths)):
             with self.subTest(path, by="Pillow"):
                 self.assertEqual(line, f"P {frames[os.path.relpath(path, CORPUS)][74:].hex()}")
+
+
+class Animations(Case):
+    def test_every_row(self):
+        """Each animated GIF other programs wrote, made into an FRM of its
+        frames composited on the screen: its status, its header's counts and
+        the whole file's bytes. A file that can't be read leaves no FRM."""
+        if not target.frm_program:
+            self.skipTest("end_to_end.py has no --frm-program")
+        rows = table("animations.tsv")
+        self.assertEqual(len(rows), 222)
+        for path, status, frames, fps, length, digest in rows:
+            with self.subTest(path):
+                self.fresh()
+                name = os.path.basename(path)
+                with open(os.path.join(CORPUS, path), "rb") as f:
+                    gif = f.read()
+                self.put(name, gif)
+                got, _, err = self.run_frm("make", "out.frm", name)
+                self.assertEqual(got, int(status), err)
+                self.assertEqual(self.read(name), gif)
+                if status != "0":
+                    self.assertIn(name, err)
+                    self.assertEqual(self.files(), {name})
+                    continue
+                self.assertEqual(self.files(), {name, "out.frm"})
+                frm = self.read("out.frm")
+                self.assertEqual(struct.unpack_from(">IHHH", frm), (4, int(fps), 0, int(frames)))
+                self.assertEqual(len(frm), int(length))
+                self.assertEqual(hashlib.sha256(frm).hexdigest(), digest)
