@@ -61,7 +61,8 @@ void PlaceDirection(const FrmFile& frm, uint32_t d, std::vector<FrmFrame>* frame
   }
 }
 
-uint32_t Side(int64_t low, int64_t high) { return static_cast<uint32_t>(std::max<int64_t>(1, high - low)); }
+// A side of a screen or cell, at least 1; below 2^34, whatever the frames.
+uint64_t Side(int64_t low, int64_t high) { return static_cast<uint64_t>(std::max<int64_t>(1, high - low)); }
 
 std::string Size(uint64_t width, uint64_t height) { return std::to_string(width) + " x " + std::to_string(height); }
 
@@ -74,7 +75,8 @@ void WriteAnimation(const std::string& out, const FrmFile& frm, uint32_t d, cons
     ThrowProblem("direction " + std::to_string(d) + " needs a screen of " +
                  Size(box.right - box.left, box.bottom - box.top) + ", past the 65535 a GIF's side can have");
   }
-  const uint32_t width = Side(box.left, box.right), height = Side(box.top, box.bottom);
+  const uint32_t width = static_cast<uint32_t>(Side(box.left, box.right));
+  const uint32_t height = static_cast<uint32_t>(Side(box.top, box.bottom));
   const uint32_t fps = frm.header.fps == 0 ? 10 : frm.header.fps;
   const uint32_t delay = (200 + fps) / (2 * fps);  // 100 / fps, rounded half up
   GifOutput gif;
@@ -104,8 +106,10 @@ void WriteSheet(const std::string& out, const FrmFile& frm, const Palette& palet
   }
   const uint32_t columns = frm.header.frames_per_direction;
   const uint64_t cell_width = Side(box.left, box.right), cell_height = Side(box.top, box.bottom);
+  // Each side of a cell is below 2^34 and the counts below 2^16, so only
+  // the last product needs a check of its own before it is made.
   const uint64_t width = cell_width * columns, height = cell_height * frm.stored;
-  const uint64_t raw_size = (width + 1) * height;
+  const uint64_t raw_size = width < kBlockLimit && height < kBlockLimit ? (width + 1) * height : kBlockLimit;
   if (raw_size >= kBlockLimit) {
     ThrowProblem("a sheet of " + Size(width, height) + ", too large to write; preview one direction as a GIF");
   }
