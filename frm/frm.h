@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "common/problem.h"
+
 constexpr uint32_t kFrmHeaderSize = 62;
 constexpr uint32_t kFrmFrameHeaderSize = 12;
 constexpr uint32_t kFrmDirections = 6;
@@ -56,6 +58,58 @@ void StoreFrmHeader(const FrmHeader& header, uint8_t bytes[kFrmHeaderSize]);
 void LoadFrmHeader(const uint8_t bytes[kFrmHeaderSize], FrmHeader* header);
 void StoreFrmFrameHeader(const FrmFrameHeader& frame, uint8_t bytes[kFrmFrameHeaderSize]);
 void LoadFrmFrameHeader(const uint8_t bytes[kFrmFrameHeaderSize], FrmFrameHeader* frame);
+
+// An FRM read whole and checked by ReadFrm. Direction d's frames are found
+// by walking frames-per-direction frames from its offset: a frame's pixel
+// count says how many bytes follow its header, the first width x height of
+// them its pixels. `owner[d]` is the first direction at d's offset, whose
+// frames d shows (d itself when it stores its own); `stored` counts the
+// directions that do.
+struct FrmFile {
+  std::vector<uint8_t> bytes;  // the whole file
+  FrmHeader header;
+  uint32_t owner[kFrmDirections];
+  uint32_t stored;
+  // Each way the file is not as make writes it: what it holds, and what a
+  // file rebuilt from its frames has instead (or that make refuses it).
+  struct Irregularity {
+    std::string found;
+    std::string rebuilt;
+  };
+  std::vector<Irregularity> irregularities;
+};
+
+// One frame, as a walk finds it: `position` is where its header starts,
+// counted from the frame area's first byte, `next` where the next one does.
+struct FrmFrame {
+  FrmFrameHeader header;
+  const uint8_t* pixels;
+  uint32_t position;
+  uint32_t next;
+};
+
+// Reads the FRM `name` whole and checks it: a file that can't be read as an
+// FRM (shorter than its header, no frames, a frame past the end of the file
+// or with fewer bytes than its pixels) throws a FileProblem that names the
+// direction and the frame; every irregularity is recorded in the FrmFile.
+void ReadFrm(const char* name, FrmFile* frm);
+
+// The frame whose header starts at `position` in a file ReadFrm accepted:
+// the first of direction d at header.direction_offset[d], each next one at
+// the previous one's `next`.
+FrmFrame FrmFrameAt(const FrmFile& frm, uint32_t position);
+
+// Where frame k of a direction is drawn when the direction's point
+// (the object's point plus the direction's shift) is (x, y): frame 0 there,
+// each later frame moved on by its own offset. Give `x` and `y` the point
+// and each frame in turn, from frame 0; they become the frame's own point,
+// and `left` and `top` its top-left corner.
+void PlaceFrmFrame(const FrmFrame& frame, uint32_t k, int64_t* x, int64_t* y, int64_t* left, int64_t* top);
+
+// "NAME: what went wrong" on standard error, after the clean-up of whatever
+// the failed step left open or held and with standard output flushed first,
+// so the two read in order.
+void ReportFileProblem(const std::string& name, const FileProblem& problem);
 
 // The commands, each given its operands and options as typed (the command's
 // name removed). Each returns the exit status: 0 success, 1 an irregular

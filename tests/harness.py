@@ -122,6 +122,34 @@ def frame(width, height, rows):
     return header + b"".join(rows)
 
 
+def frm_frame(width, height, pixels=None, offset=(0, 0), count=None, extra=b""):
+    """One frame of an FRM: its header, its pixels (a pattern when not given)
+    and `extra` bytes after them, which its pixel count covers unless given."""
+    pixels = bytes((k * 7 + width) % 251 for k in range(width * height)) if pixels is None else pixels
+    count = len(pixels) + len(extra) if count is None else count
+    return struct.pack(">HHIhh", width, height, count, *offset) + pixels + extra
+
+
+def make_frm(directions, fps=0, action_frame=0, shifts=((0, 0),) * 6, offsets=None, version=4, area_size=None,
+             tail=b"", frames=None):
+    """An FRM of `directions`, each a list of frm_frame()s, or the number of
+    an earlier direction whose frames it shares. One list alone is a file of
+    one direction, every offset 0."""
+    starts, area = [], b""
+    for d, frames_of in enumerate(directions):
+        if isinstance(frames_of, int):
+            starts.append(starts[frames_of])
+        else:
+            starts.append(len(area))
+            area += b"".join(frames_of)
+    starts = (starts * 6)[:6] if len(directions) == 1 else starts
+    offsets = starts if offsets is None else offsets
+    frames = len(directions[0]) if frames is None else frames
+    header = struct.pack(">IHHH6h6h6II", version, fps, action_frame, frames, *(s[0] for s in shifts),
+                         *(s[1] for s in shifts), *offsets, len(area) if area_size is None else area_size)
+    return header + area + tail
+
+
 def random_rows(width, height, bits=8):
     """Indices at random: neighbours differ, so that every filter and code matters."""
     draw = random.Random(width * 1000 + height * 10 + bits)
