@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "common/problem.h"
 #include "convert/readers.h"
@@ -67,162 +67,108 @@ std::string Cut(const std::string& gif, size_t count) { return gif.substr(0, gif
 
 const std::string kScreen = Screen(3, 2, 4, 2), kFirst = Image(0, 0, 3, 2, "000000");
 const std::string kLoop = "\x21\xFF\x0BNETSCAPE2.0\x03\x01\x05\x00\x00"s;
+const std::string kFirstSeen = "3x2 s2 L-1 | d0 t-1 y0 g4 000000";  // kScreen + kFirst, as a walk sees it
 
-struct Case {
-  const char* name;
-  std::string gif;
-  const char* images;               // the screen, then each image as ReadGifImages gives it
-  std::vector<std::string> frames;  // each frame's indices as digits
-  uint32_t stopped;                 // the image a stop names, 0 when the file reads through
-};
-
+// The screen, then each image as ReadGifImages gives it and the frame after
+// it, its indices as digits; and the first frame alone.
 struct Seen {
-  std::string images;
-  std::vector<std::string> frames;
+  std::string text, first;
 };
 
 void TakeFrame(const GifScreen& screen, const GifImage& image, const uint8_t* frame, void* context) {
-  Seen& seen = *static_cast<Seen*>(context);
+  std::string& seen = static_cast<Seen*>(context)->text;
   if (image.number == 1) {
-    seen.images = std::to_string(screen.width) + "x" + std::to_string(screen.height) + " s" +
-                  std::to_string(screen.start) + " L" + std::to_string(screen.loop_count);
+    seen = std::to_string(screen.width) + "x" + std::to_string(screen.height) + " s" + std::to_string(screen.start) +
+           " L" + std::to_string(screen.loop_count);
   }
-  seen.images += "; " + std::to_string(image.left) + "," + std::to_string(image.top) + " " +
-                 std::to_string(image.width) + "x" + std::to_string(image.height) + " d" +
-                 std::to_string(image.disposal) + " t" + std::to_string(image.transparent) + " y" +
-                 std::to_string(image.delay) + (image.local_table ? " l" : " g") +
-                 std::to_string(image.colours->count) + (image.interlaced ? " i" : "");
-  for (uint32_t index = 0; index < 256; ++index) {
-    EXPECT_EQ(image.colours->clear[index], int32_t(index) == image.transparent);
-  }
+  seen += " | d" + std::to_string(image.disposal) + " t" + std::to_string(image.transparent) + " y" +
+          std::to_string(image.delay) + (image.local_table ? " l" : " g") + std::to_string(image.colours->count) +
+          (image.interlaced ? " i " : " ");
+  const size_t at = seen.size();
+  for (uint64_t pixel = 0; pixel < uint64_t{screen.width} * screen.height; ++pixel) seen += char('0' + frame[pixel]);
+  if (image.number == 1) static_cast<Seen*>(context)->first = seen.substr(at);
+  const bool* clear = image.colours->clear;
+  EXPECT_EQ(std::find(clear, clear + 256, true) - clear, image.transparent < 0 ? 256 : image.transparent);
+  EXPECT_EQ(std::count(clear, clear + 256, true), image.transparent >= 0);
   if (image.colours->count > 1) {
     EXPECT_EQ(image.colours->colours[1][0], image.local_table ? 101 : 1);
   }
-  std::string digits;
-  for (uint64_t at = 0; at < uint64_t{screen.width} * screen.height; ++at) digits += char('0' + frame[at]);
-  seen.frames.push_back(digits);
-}
-
-FileHandle Open(const std::string& name) {
-  FileHandle input;
-  EXPECT_EQ(FileOpenForReading(name.c_str(), &input), 0u);
-  return input;
 }
 
 TEST(GifAnimation, FramesAndStops) {
-  const Case cases[] = {
+  const struct {
+    const char* name;
+    std::string gif, seen;  // what TakeFrame sees, and the image a stop names
+  } cases[] = {
       {"disposal 0; the first image whole, later ones but their transparent pixels",
        kScreen + Control(0, 1, 10) + Image(0, 0, 3, 2, "011101") + Control(0, 3, 0) + Image(1, 0, 2, 2, "3033") + ";",
-       "3x2 s2 L-1; 0,0 3x2 d0 t1 y10 g4; 1,0 2x2 d0 t3 y0 g4",
-       {"011101", "010101"},
-       0},
+       "3x2 s2 L-1 | d0 t1 y10 g4 011101 | d0 t3 y0 g4 010101"},
       {"disposal 1 and 5 keep the screen; a control governs one image",
        kScreen + Control(1, -1, 0) + kFirst + Control(5, -1, 0) + Image(0, 0, 1, 1, "1") + Image(2, 1, 1, 1, "3") + ";",
-       "3x2 s2 L-1; 0,0 3x2 d1 t-1 y0 g4; 0,0 1x1 d5 t-1 y0 g4; 2,1 1x1 d0 t-1 y0 g4",
-       {"000000", "100000", "100003"},
-       0},
-      {"disposal 2 without a transparent index: the start value",
-       kScreen + kFirst + Control(2, -1, 0) + Image(1, 0, 2, 1, "11") + Image(0, 1, 1, 1, "3") + ";",
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4; 1,0 2x1 d2 t-1 y0 g4; 0,1 1x1 d0 t-1 y0 g4",
-       {"000000", "011000", "022300"},
-       0},
-      {"disposal 2 with one: the transparent index",
-       kScreen + kFirst + Control(2, 3, 0) + Image(0, 0, 2, 2, "1313") + Image(2, 1, 1, 1, "1") + ";",
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4; 0,0 2x2 d2 t3 y0 g4; 2,1 1x1 d0 t-1 y0 g4",
-       {"000000", "100100", "330331"},
-       0},
-      {"disposal 3 without a transparent index",
+       "3x2 s2 L-1 | d1 t-1 y0 g4 000000 | d5 t-1 y0 g4 100000 | d0 t-1 y0 g4 100003"},
+      {"disposal 2: the start value without a transparent index, else that index",
+       kScreen + kFirst + Control(2, -1, 0) + Image(1, 0, 2, 1, "11") + Control(2, 3, 0) + Image(0, 0, 2, 2, "1313") +
+           Image(2, 1, 1, 1, "1") + ";",
+       kFirstSeen + " | d2 t-1 y0 g4 011000 | d2 t3 y0 g4 122100 | d0 t-1 y0 g4 332331"},
+      {"disposal 3 without a transparent index; no trailer",
        kScreen + Image(0, 0, 3, 2, "012012") + Control(3, -1, 0) + Image(1, 0, 2, 2, "3333") + Image(0, 0, 1, 1, "3"),
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4; 1,0 2x2 d3 t-1 y0 g4; 0,0 1x1 d0 t-1 y0 g4",
-       {"012012", "033033", "312012"},
-       0},
+       "3x2 s2 L-1 | d0 t-1 y0 g4 012012 | d3 t-1 y0 g4 033033 | d0 t-1 y0 g4 312012"},
       {"disposal 3 with one, on the first image too",
        kScreen + Control(3, 1, 0) + Image(0, 0, 2, 1, "11") + Control(3, 0, 0) + Image(1, 0, 2, 2, "0330") +
            Image(0, 1, 1, 1, "0") + ";",
-       "3x2 s2 L-1; 0,0 2x1 d3 t1 y0 g4; 1,0 2x2 d3 t0 y0 g4; 0,1 1x1 d0 t-1 y0 g4",
-       {"112222", "223232", "222022"},
-       0},
+       "3x2 s2 L-1 | d3 t1 y0 g4 112222 | d3 t0 y0 g4 223232 | d0 t-1 y0 g4 222022"},
       {"disposal 2 of the first image, without a global table: 0",
        Screen(3, 2, 0, 2) + Control(2, -1, 0) + Image(0, 0, 2, 1, "11", 2) + Image(2, 1, 1, 1, "1") + ";",
-       "3x2 s0 L-1; 0,0 2x1 d2 t-1 y0 l2; 2,1 1x1 d0 t-1 y0 g0",
-       {"110000", "000001"},
-       0},
+       "3x2 s0 L-1 | d2 t-1 y0 l2 110000 | d0 t-1 y0 g0 000001"},
       {"interlaced images with local tables",
        Screen(2, 5, 4, 0) + Image(0, 0, 2, 5, "0112233001", 8, true) + Image(0, 1, 2, 3, "332211", 2, true) + ";",
-       "2x5 s0 L-1; 0,0 2x5 d0 t-1 y0 l8 i; 0,1 2x3 d0 t-1 y0 l2 i",
-       {"0112233001", "0133221101"},
-       0},
+       "2x5 s0 L-1 | d0 t-1 y0 l8 i 0112233001 | d0 t-1 y0 l2 i 0133221101"},
       {"off the screen: dropped, and disposed of as far as it is on it",
        Screen(3, 2, 4, 0) + Image(1, 1, 3, 3, "111111111") + Control(2, -1, 0) + Image(2, 0, 5, 1, "33333") +
            Control(3, -1, 0) + Image(4, 0, 1, 1, "2") + Control(3, -1, 0) + Image(0, 3, 1, 1, "2") + ";",
-       "3x2 s0 L-1; 1,1 3x3 d0 t-1 y0 g4; 2,0 5x1 d2 t-1 y0 g4; 4,0 1x1 d3 t-1 y0 g4; 0,3 1x1 d3 t-1 y0 g4",
-       {"000011", "003011", "000011", "000011"},
-       0},
+       "3x2 s0 L-1 | d0 t-1 y0 g4 000011 | d2 t-1 y0 g4 003011 | d3 t-1 y0 g4 000011 | d3 t-1 y0 g4 000011"},
       {"screen sides of 0: the first image's far edges; a loop count; an image of width 0; bytes after the trailer",
        Screen(0, 0, 4, 1) + kLoop + Image(1, 1, 2, 1, "33") + Image(0, 0, 4, 4, "2222222222222222") +
            Image(1, 0, 0, 2, "") + ";garbage",
-       "3x2 s1 L5; 1,1 2x1 d0 t-1 y0 g4; 0,0 4x4 d0 t-1 y0 g4; 1,0 0x2 d0 t-1 y0 g4",
-       {"111133", "222222", "222222"},
-       0},
+       "3x2 s1 L5 | d0 t-1 y0 g4 111133 | d0 t-1 y0 g4 222222 | d0 t-1 y0 g4 222222"},
       {"of two controls the last; the file ends after an image's last index",
        Cut(kScreen + kFirst + Control(2, 1, 7) + Control(0, 3, 25) + Image(0, 0, 1, 1, "3"), 1),
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4; 0,0 1x1 d0 t3 y25 g4",
-       {"000000", "000000"},
-       0},
-      {"a second image cut short",
-       Cut(kScreen + kFirst + Image(0, 0, 3, 2, "111111"), 3),
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4",
-       {"000000"},
-       2},
-      {"a code size past 8",
-       kScreen + kFirst + Image(0, 0, 1, 1, "0").substr(0, 10) + "\x09\x01\x00\x00"s,
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4",
-       {"000000"},
-       2},
-      {"an undefined code",
-       kScreen + kFirst + Image(0, 0, 1, 1, "0").substr(0, 10) + "\x02\x01\x07\x00"s,
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4",
-       {"000000"},
-       2},
-      {"a byte that starts no block", kScreen + kFirst + "\x99", "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4", {"000000"}, 2},
-      {"an extension cut short",
-       kScreen + kFirst + "\x21\xFE\x05" + "ab",
-       "3x2 s2 L-1; 0,0 3x2 d0 t-1 y0 g4",
-       {"000000"},
-       2},
-      {"no image", kScreen + Control(0, 1, 0) + ";", "", {}, 1},
+       kFirstSeen + " | d0 t3 y25 g4 000000"},
+      {"a second image cut short", Cut(kScreen + kFirst + Image(0, 0, 3, 2, "111111"), 3), kFirstSeen + " | stop 2"},
+      {"a code size past 8", kScreen + kFirst + Image(0, 0, 1, 1, "0").substr(0, 10) + "\x09\x01\x00\x00"s,
+       kFirstSeen + " | stop 2"},
+      {"an undefined code", kScreen + kFirst + Image(0, 0, 1, 1, "0").substr(0, 10) + "\x02\x01\x07\x00"s,
+       kFirstSeen + " | stop 2"},
+      {"a byte that starts no block", kScreen + kFirst + "\x99", kFirstSeen + " | stop 2"},
+      {"an extension cut short", kScreen + kFirst + "\x21\xFE\x05" + "ab", kFirstSeen + " | stop 2"},
+      {"no image", kScreen + Control(0, 1, 0) + ";", " | stop 1"},
   };
   const std::string name = ::testing::TempDir() + "animation.gif";
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::ofstream(name, std::ios::binary) << c.gif;
     Seen seen;
     GifWalk walk;
-    uint32_t stopped = 0;
-    FileHandle input = Open(name);
+    FileHandle input;
+    ASSERT_EQ(FileOpenForReading(name.c_str(), &input), 0u);
     try {
       ReadGifFrames(input, TakeFrame, &seen, &walk);
-      EXPECT_EQ(walk.image, c.frames.size());
+      EXPECT_EQ(walk.image, std::count(seen.text.begin(), seen.text.end(), '|'));
       FileClose(input);
     } catch (const FileProblem& problem) {
-      EXPECT_EQ(problem.what, "damaged or cut short");
-      stopped = walk.image;
+      seen.text +=
+          " | " + (problem.what == "damaged or cut short" ? "stop " + std::to_string(walk.image) : problem.what);
     }
-    EXPECT_EQ(stopped, c.stopped);
-    EXPECT_EQ(seen.images, c.images);
-    EXPECT_EQ(seen.frames, c.frames);
-    if (c.frames.empty()) continue;
-    // The first frame is the picture tessera reads.
-    input = Open(name);
+    EXPECT_EQ(seen.text, c.seen);
+    if (seen.first.empty()) continue;  // the first frame is the picture tessera reads
+    ASSERT_EQ(FileOpenForReading(name.c_str(), &input), 0u);
     uint8_t start[kStartSize];
     uint32_t got;
     ASSERT_EQ(FileRead(input, start, sizeof start, &got), 0u);
     const Picture picture = ReadGif(input, start, got, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(picture.rows), picture.width * picture.height), [&] {
-      std::string indices = c.frames[0];
-      for (char& index : indices) index -= '0';
-      return indices;
-    }());
+    std::string indices(reinterpret_cast<const char*>(picture.rows), picture.width * picture.height);
+    for (char& index : indices) index += '0';
+    EXPECT_EQ(seen.first, indices);
     ReleaseBlock(picture.block);
     FileClose(input);
   }
