@@ -60,11 +60,13 @@ void Composite(const GifScreen& screen, const GifImage& image, void* context) {
     std::memset(state.screen.data(), screen.start, state.screen.size());
   }
   uint8_t* pixels = state.screen.data();
-  // The image's rectangle as far as it lies on the screen.
+  // The image's rectangle as far as it lies on the screen; one without
+  // columns has no rows either.
   const uint32_t left = std::min(image.left, width), top = std::min(image.top, height);
   const uint32_t right = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{image.left} + image.width, width));
-  const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{image.top} + image.height, height));
   const uint32_t span = right - left;
+  const uint32_t bottom =
+      span == 0 ? top : static_cast<uint32_t>(std::min<uint64_t>(uint64_t{image.top} + image.height, height));
   if (image.disposal == 3) {
     Fit(&state.saved, uint64_t{span} * (bottom - top));
     for (uint32_t y = top; y < bottom; ++y) {

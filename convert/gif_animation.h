@@ -34,12 +34,14 @@ struct GifImage {
   bool local_table;
 };
 
-// Called for each image, in order; `context` is the caller's.
+// Called for each image, in order; `context` is the caller's. What it is
+// handed lasts until it returns. It must read no other picture meanwhile:
+// the readers share one buffer (byte_stream.cc).
 using GifImageTaker = void (*)(const GifScreen& screen, const GifImage& image, void* context);
 
-// Called for each frame: the screen after image `image` is painted on it,
-// width x height indices, the top row first. The first is exactly the
-// picture ReadGif gives.
+// Called for each frame, as GifImageTaker is: the screen after image `image`
+// is painted on it, width x height indices, the top row first. The first is
+// exactly the picture ReadGif gives.
 using GifFrameTaker = void (*)(const GifScreen& screen, const GifImage& image, const uint8_t* frame, void* context);
 
 // Where a walk is, for a report that names the image: the number of the
@@ -54,8 +56,10 @@ struct GifWalk {
 // `take`. The file may end without its trailer after a complete image (once
 // its last index is decoded); anything else cut short or damaged, after the
 // first image as well, stops with kShortRead (walk->image says which), a
-// file without an image too. Colour tables are read into the screen and the
-// images; indices stay as stored. Images of width or height 0 are images.
+// file without an image too; a file that does not start with "GIF" stops
+// with kUnsupportedBitmap, a screen ReadGif doesn't convert as ReadGif does.
+// Colour tables are read into the screen and the images; indices stay as
+// stored. Images of width or height 0 are images.
 void ReadGifImages(FileHandle input, GifImageTaker take, void* context, GifWalk* walk);
 
 // The same, each image composited on the screen: painted at its place but
