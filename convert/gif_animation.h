@@ -11,12 +11,12 @@
 
 // The logical screen and what comes before the first image.
 struct GifScreen {
-  uint32_t width;  // a side of 0 takes the first image's far edge, as ReadGif does
+  uint32_t width;  // as ReadGif settles them: a side stored as 0 takes the first image's far edge
   uint32_t height;
   uint8_t start;  // what the screen starts as: the background index with a global table, else 0
   bool global_table;
   Palette global;      // the global colour table (count 0 without one)
-  int32_t loop_count;  // the NETSCAPE2.0 loop count (0: forever), -1 without one
+  int32_t loop_count;  // the NETSCAPE2.0 loop count (0: forever) read so far, -1 without one
 };
 
 // One image as stored, with what its graphic control extension (the last
@@ -34,25 +34,32 @@ struct GifImage {
   bool local_table;
 };
 
-// Called for each image, in order; `context` is the caller's.
+// Called for each image, in order; `context` is the caller's. What it is
+// handed lasts until it returns. It must read no other picture meanwhile:
+// the readers share one buffer (byte_stream.cc).
 using GifImageTaker = void (*)(const GifScreen& screen, const GifImage& image, void* context);
 
-// Called for each frame: the screen after image `image` is painted on it,
-// width x height indices, the top row first. The first is exactly the
-// picture ReadGif gives.
+// Called for each frame, as GifImageTaker is: the screen after image `image`
+// is painted on it, width x height indices, the top row first. The first is
+// exactly the picture ReadGif gives.
 using GifFrameTaker = void (*)(const GifScreen& screen, const GifImage& image, const uint8_t* frame, void* context);
 
 // Where a walk is, for a report that names the image: the number of the
-// image being read when it stopped (0 before the first).
+// image being read when it stopped, counted from 1. A stop in the extensions
+// before an image names that image; one in the screen descriptor or the
+// global colour table, 0. After a walk that ends well, the count of images.
 struct GifWalk {
   uint32_t image;
 };
 
 // Reads the GIF `input` holds from its first byte and hands each image to
-// `take`. The file may end without its trailer after a complete image;
-// anything else cut short or damaged, after the first image as well, stops
-// with kShortRead (walk->image says which). Colour tables are read into the
-// screen and the images; indices stay as stored.
+// `take`. The file may end without its trailer after a complete image (once
+// its last index is decoded); anything else cut short or damaged, after the
+// first image as well, stops with kShortRead (walk->image says which), a
+// file without an image too; a file that does not start with "GIF" stops
+// with kUnsupportedBitmap, a screen ReadGif doesn't convert as ReadGif does.
+// Colour tables are read into the screen and the images; indices stay as
+// stored. Images of width or height 0 are images.
 void ReadGifImages(FileHandle input, GifImageTaker take, void* context, GifWalk* walk);
 
 // The same, each image composited on the screen: painted at its place but
