@@ -122,6 +122,28 @@ def frame(width, height, rows):
     return header + b"".join(rows)
 
 
+def frm_bytes(frames, directions=1, fps=10, action_frame=0, shifts=((0, 0),), same_as=None):
+    """An FRM of `frames`, each (width, height, pixels, x offset, y offset),
+    stored in order and dealt equally into the directions that don't share
+    (`same_as` {direction: the earlier one it shares}); `shifts` one pair for
+    every direction or six. A file of one direction has every offset 0."""
+    same_as = same_as or {}
+    stored = [d for d in range(directions) if d not in same_as]
+    n = len(frames) // len(stored)
+    area, starts = b"", {}
+    for k, (width, height, pixels, x, y) in enumerate(frames):
+        if k % n == 0:
+            starts[stored[k // n]] = len(area)
+        area += struct.pack(">HHIhh", width, height, width * height, x, y) + pixels
+    for d in sorted(same_as):
+        starts[d] = starts[same_as[d]]
+    offsets = [starts[d] if directions == 6 else 0 for d in range(6)]
+    shifts = list(shifts) * (6 // len(shifts))
+    return (struct.pack(">IHHH", 4, fps, action_frame, n) + struct.pack(">6h", *(s[0] for s in shifts)) +
+            struct.pack(">6h", *(s[1] for s in shifts)) + struct.pack(">6I", *offsets) + struct.pack(">I", len(area)) +
+            area)
+
+
 def random_rows(width, height, bits=8):
     """Indices at random: neighbours differ, so that every filter and code matters."""
     draw = random.Random(width * 1000 + height * 10 + bits)
