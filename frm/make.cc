@@ -467,7 +467,7 @@ int RunMake(const std::vector<std::string>& arguments) {
     const uint32_t directions =
         inputs.list.empty() ? options.directions : static_cast<uint32_t>(list.directions.size());
     std::printf("%s: %s of %s, %u fps\n", maker.out.c_str(), Counted(directions, "direction").c_str(),
-                Counted(header.frames_per_direction, "frame").c_str(), header.fps);
+                Counted(header.frames_per_direction, "frame").c_str(), static_cast<unsigned>(header.fps));
   } catch (const FileProblem& problem) {
     Report(maker.blame, problem);
     return 2;
