@@ -298,7 +298,7 @@ FrmHeader MakeFromFiles(Maker* maker, const std::vector<std::string>& files) {
   const uint64_t count = maker->frames.size();
   if (count % options.directions != 0) {
     ThrowProblem("the inputs give " + Counted(count, "frame") +
-                 ", which six directions can't share equally: " + "give a multiple of 6");
+                 ", which six directions can't share equally: give a multiple of 6");
   }
   const uint64_t n = count / options.directions;
   if (n > 65535) ThrowProblem("the inputs give " + Number(n) + " frames a direction, and a direction holds 65535");
