@@ -150,6 +150,18 @@ def make_frm(directions, fps=0, action_frame=0, shifts=((0, 0),) * 6, offsets=No
     return header + area + tail
 
 
+def frm_bytes(frames, directions=1, fps=10, action_frame=0, shifts=((0, 0),), same_as=None):
+    """An FRM of `frames`, each (width, height, pixels, x offset, y offset),
+    stored in order and dealt equally into the directions that don't share
+    (`same_as` {direction: the earlier one it shares}); `shifts` one pair for
+    every direction or six."""
+    same_as = same_as or {}
+    n = len(frames) // (directions - len(same_as))
+    stored = iter(frm_frame(width, height, pixels, (x, y)) for width, height, pixels, x, y in frames)
+    return make_frm([same_as[d] if d in same_as else [next(stored) for _ in range(n)] for d in range(directions)],
+                    fps, action_frame, list(shifts) * (6 // len(shifts)))
+
+
 def random_rows(width, height, bits=8):
     """Indices at random: neighbours differ, so that every filter and code matters."""
     draw = random.Random(width * 1000 + height * 10 + bits)
