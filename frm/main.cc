@@ -52,6 +52,7 @@ int UsageError(const std::string& what) {
 
 int main(int argc, char** argv) {
   PrepareProcess();
+  BlocksFromHeap();  // many pictures a run: memory of one serves the next
   SetArgumentVector(argc, argv);
   std::vector<std::string> arguments;
   for (uint32_t n = 1; n <= ArgumentCount(); ++n) arguments.push_back(Argument(n));

@@ -112,6 +112,7 @@ struct Tally {
 
 int main(int argc, char** argv) {
   PrepareProcess();
+  BlocksFromHeap();  // many pictures a run: memory of one serves the next
   SetArgumentVector(argc, argv);
   std::vector<std::string> operands;
   uint32_t depth = 0;

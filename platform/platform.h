@@ -131,6 +131,12 @@ uint32_t FileClose(FileHandle file);
 void* AllocateBlock(size_t size);
 void ReleaseBlock(void* block);
 
+// For a process that reads many pictures one after another (the tools): from
+// now on blocks come from the heap, zeroed by it, so that the memory of a
+// released block serves the next one instead of a mapping made and unmade
+// for each picture.
+void BlocksFromHeap();
+
 enum StdoutKind { kStdoutUnusable, kStdoutConsole, kStdoutFileOrPipe };
 
 // Binds standard output on first use and tells what it is.

@@ -57,6 +57,7 @@ int open_files[2] = {-1, -1};
 struct Block {
   void* start;
   size_t size;
+  bool from_heap;
 };
 Block blocks[2] = {};
 
@@ -201,8 +202,9 @@ uint32_t ListFolder(const char* name, FolderEntryTaker take, void* context) {
     const dirent* entry = readdir(folder);
     if (entry == nullptr) break;
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-    struct stat info;
-    const bool is_folder = stat((path + entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    // The entry's type where the file system gives it, else a look at it.
+    bool is_folder = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) is_folder = IsFolder((path + entry->d_name).c_str());
     take(entry->d_name, is_folder, context);
   }
   const uint32_t error = errno;
@@ -305,17 +307,29 @@ uint32_t FileClose(FileHandle file) {
 #endif
 #endif
 
-void* AllocateBlock(size_t size) {
+// Blocks from the heap instead of mappings of their own: under the sanitizer
+// always, and in a process that asked for them (BlocksFromHeap).
+namespace {
 #ifdef TESSERA_CHECKED_BLOCKS
-  void* checked = calloc(size, 1);
-  for (Block& slot : blocks) {
-    if (checked != nullptr && slot.start == nullptr) {
-      slot = {checked, size};
-      break;
-    }
-  }
-  return checked;
+bool heap_blocks = true;
+#else
+bool heap_blocks = false;
 #endif
+}  // namespace
+
+void BlocksFromHeap() { heap_blocks = true; }
+
+void* AllocateBlock(size_t size) {
+  if (heap_blocks) {
+    void* block = calloc(size, 1);
+    for (Block& slot : blocks) {
+      if (block != nullptr && slot.start == nullptr) {
+        slot = {block, size, true};
+        break;
+      }
+    }
+    return block;
+  }
   // Straight from the kernel, with no zeroing of our own: the read fills it.
   // A large block is aligned to 2 MiB and asks for huge pages, so that the
   // read faults in a few huge pages instead of thousands of small ones; the
@@ -340,7 +354,7 @@ void* AllocateBlock(size_t size) {
   }
   for (Block& slot : blocks) {
     if (slot.start == nullptr) {
-      slot = {block, size};
+      slot = {block, size, false};
       break;
     }
   }
@@ -350,11 +364,11 @@ void* AllocateBlock(size_t size) {
 void ReleaseBlock(void* block) {
   for (Block& slot : blocks) {
     if (block != nullptr && slot.start == block) {
-#ifdef TESSERA_CHECKED_BLOCKS
-      free(block);
-#else
-      munmap(block, slot.size);
-#endif
+      if (slot.from_heap) {
+        free(block);
+      } else {
+        munmap(block, slot.size);
+      }
       slot = {};
       return;
     }

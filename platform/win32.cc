@@ -315,8 +315,17 @@ uint32_t FileClose(FileHandle file) {
   return CloseHandle(AsHandle(file)) ? 0 : GetLastError();
 }
 
+// Blocks from the process's heap instead of mappings of their own, once a
+// process asked for them (BlocksFromHeap).
+namespace {
+bool heap_blocks = false;
+}  // namespace
+
+void BlocksFromHeap() { heap_blocks = true; }
+
 void* AllocateBlock(size_t size) {
-  void* block = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  void* block = heap_blocks ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size)
+                            : VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   for (void*& slot : blocks) {
     if (slot == nullptr) {
       slot = block;
@@ -329,7 +338,11 @@ void* AllocateBlock(size_t size) {
 void ReleaseBlock(void* block) {
   for (void*& slot : blocks) {
     if (block != nullptr && slot == block) {
-      VirtualFree(block, 0, MEM_RELEASE);
+      if (heap_blocks) {
+        HeapFree(GetProcessHeap(), 0, block);
+      } else {
+        VirtualFree(block, 0, MEM_RELEASE);
+      }
       slot = nullptr;
     }
   }
