@@ -2,7 +2,8 @@
 # line ends, as Windows users read them:
 #   README.txt  what a user of the zip needs from README.md (what tessera is,
 #               using it on Windows, preparing pictures, formats, exit codes,
-#               tessera-palette, licence) and the manual's fault table;
+#               tessera-palette, tessera-frm, licence) and the manual's
+#               fault table;
 #   MANUAL.txt  docs/manual.md whole.
 # Markdown's marks go: code fences and backticks, bold, link targets; headings
 # are underlined.
@@ -54,7 +55,8 @@ file(READ ${SOURCE}/docs/manual.md manual)
 string(FIND "${readme}" "\n## " first_section)
 string(SUBSTRING "${readme}" 0 ${first_section} chosen)
 foreach(title "Using it on Windows" "Preparing pictures" "Formats" "Exit codes"
-              "tessera-palette: checking pictures against the game's palette")
+              "tessera-palette: checking pictures against the game's palette"
+              "tessera-frm: animations of many frames")
   take_section("${readme}" "${title}" section)
   string(APPEND chosen "\n${section}")
 endforeach()
