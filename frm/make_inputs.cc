@@ -61,7 +61,8 @@ void ExpandFolder(const std::string& folder, bool alone, MakeInputs* expanded) {
   }
   names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& name) { return !IsPictureName(name); }),
               names.end());
-  if (names.empty()) ThrowProblem("holds no picture (*.bmp, *.png, *.gif, *.tif, *.tga, *.pcx, *.psd, *.lbm, *.iff)");
+  if (names.empty())
+    ThrowProblem("holds no picture (*.bmp, *.png, *.gif, *.tif, *.tiff, *.tga, *.pcx, *.psd, *.lbm, *.iff)");
   std::sort(names.begin(), names.end(), NaturalLess);
   for (const std::string& name : names) expanded->files.push_back(WithSeparator(folder) + name);
 }
