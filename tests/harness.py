@@ -46,13 +46,13 @@ target = Target()
 # The operating system's error numbers the program passes on, by platform.
 POSIX_CODES = {
     "missing": 2, "missing directory": 2, "access denied": 13, "directory in the way": 21,
-    "negative seek": 22, "write refused": 27,
+    "negative seek": 22, "write refused": 27, "not a regular file": 29,
 }
 # A write past a file-size limit (Windows has none; Wine passes it on)
 # fails with ERROR_GEN_FAILURE.
 WINDOWS_CODES = {
     "missing": 2, "missing directory": 3, "access denied": 5, "directory in the way": 5,
-    "negative seek": 131, "write refused": 31,
+    "negative seek": 131, "write refused": 31, "not a regular file": 222,
 }
 CODE = dict(POSIX_CODES)  # switched to WINDOWS_CODES in place for a Windows program
 # Address space the program may have when an allocation must fail: Wine
