@@ -234,8 +234,6 @@ class Stops(Case):
     def test_input_is_no_file(self):
         """A folder, or a FIFO no one writes (which must not hold the run)."""
         for make, code in [(os.mkdir, CODE["directory in the way"]), (os.mkfifo, CODE["not a regular file"])]:
-            if make is os.mkfifo and target.wine:
-                continue  # Wine's own handling of a Unix FIFO
             with self.subTest(make.__name__):
                 self.fresh()
                 make(self.path(INPUT))
