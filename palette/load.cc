@@ -81,16 +81,22 @@ FileHandle OpenToRead(const char* name, uint64_t* size) {
   return input;
 }
 
+// Opens a palette file and tells its form by its first bytes and its size.
+Form OpenAndTell(const char* name, FileHandle* input, uint64_t* size) {
+  *input = OpenToRead(name, size);
+  uint8_t start[kStartSize];
+  uint32_t got;
+  if (uint32_t error = FileRead(*input, start, sizeof start, &got)) StopWithCode(error);
+  return TellForm(*input, *size, start, got);
+}
+
 }  // namespace
 
 bool IsPaletteFile(const char* name) {
   try {
+    FileHandle input;
     uint64_t size;
-    const FileHandle input = OpenToRead(name, &size);
-    uint8_t start[kStartSize];
-    uint32_t got;
-    if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
-    const Form form = TellForm(input, size, start, got);
+    const Form form = OpenAndTell(name, &input, &size);
     if (uint32_t error = FileClose(input)) StopWithCode(error);
     return form == kText || form == kRiff || form == kTable;
   } catch (const FileProblem&) {
@@ -108,13 +114,9 @@ Picture ReadPictureFile(const char* name, Palette* own) {
 }
 
 void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
+  FileHandle input;
   uint64_t size;
-  const FileHandle input = OpenToRead(name, &size);
-  uint8_t start[kStartSize];
-  uint32_t got;
-  if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
-
-  const Form form = TellForm(input, size, start, got);
+  const Form form = OpenAndTell(name, &input, &size);
   const bool text = form == kText, riff = form == kRiff, table = form == kTable;
   if (depth != 0 && !(table && size == 768)) ThrowProblem("--depth applies to a raw table of 768 bytes only");
   if (text || riff || table) {

@@ -71,6 +71,7 @@ DUPLICATE = COLOURS[:9] + [COLOURS[2]] + COLOURS[10:]
 SWAP_BACK = [bytes(4 if k == 3 else 3 if k == 4 else k for k in row) for row in ROWS]
 GIF_CLEAR = picture("gif", COLOURS)[:13 + 768] + b"\x21\xF9\x04\x01\0\0\x05\0" + picture("gif", COLOURS)[13 + 768:]
 KEPT = lines("pic: in order already, every pixel kept its index")
+NO_BLACK = bytes([64, 0, 0] + [63] * 12 + [1] * 3 + [63] * 750 + [0] * 32768)
 EARLIER = make_bitmap(2, 2)  # an earlier remap's, which a remap may replace
 
 
@@ -169,9 +170,10 @@ REMAP = [
     ("an empty file", SPREAD, [], b"", "o.bmp", 2, "pic: an empty file", None),
     ("a FIFO", SPREAD, [], FIFO, "o.bmp", 2, "pic: not a regular file", None),
     # Lookup tables after the colours: entry 0, above 63, is no colour and shows black; black takes entry 5.
-    ("--nearest never takes no colour", bytes([64, 0, 0] + [63] * 12 + [1] * 3 + [63] * 750 + [0] * 32768),
-     ["--nearest"], png([[(0, 0, 0, 255), (4, 4, 4, 255)]]), "o.png", 0,
+    ("--nearest never takes no colour", NO_BLACK, ["--nearest"], png([[(0, 0, 0, 255), (4, 4, 4, 255)]]), "o.png", 0,
      full(2, lines("pic: 1 pixel moved to the nearest colour, the farthest by 6.9")), [bytes([5, 5])]),
+    ("nor for a palette picture", NO_BLACK, ["--nearest"], picture("png", [(0, 0, 0)] * 10), "o.png", 0,
+     took(14) + lines("pic: 15 pixels moved to the nearest colour, the farthest by 6.9"), [bytes([5] * 5)] * 3),
     ("no picture", SPREAD, [], None, "o.bmp", 2, "pic: no such file", None),
 ]
 
