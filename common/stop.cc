@@ -46,6 +46,8 @@ std::string FileProblemWords(const FileProblem& problem, const std::string& name
       return "the disk is full";
     case kErrorReadOnlyMedium:
       return "the disk is read-only";
+    case kErrorNotRegularFile:
+      return "not a regular file";
     case kErrorOther:
       break;
   }

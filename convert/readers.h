@@ -54,13 +54,17 @@ struct Picture {
 // precision the file stored it with (5 for 15- and 16-bit TGA entries, scaled
 // up as (v << 3) | (v >> 2)), and only that many high bits count. `clear`
 // marks the indices whose pixels are transparent: a PNG's tRNS entries of
-// alpha 0, a GIF's transparent index.
+// alpha 0, a GIF's transparent index. `no_colour` marks entries that stand
+// for no colour (in a palette file with lookup tables, an entry with a value
+// above 63): no pixel is compared with one, none is mapped to one, and one
+// shows black. No picture's own palette has any.
 struct Palette {
   uint32_t first;
   uint32_t count;
   uint32_t bits;
   uint8_t colours[256][3];
   bool clear[256];
+  bool no_colour[256] = {};
 };
 
 // Undoes a PNG row's filter in place, `step` bytes a pixel (1 for indices);

@@ -12,8 +12,9 @@ rem
 rem When FOLDER holds a palette.pal (any palette tessera-palette reads), each
 rem picture is first checked against it with tessera-palette.exe, which sits
 rem beside this script too: a picture whose colours differ from the palette's
-rem (or that can't be read) gets the lines of the check and a line saying it
-rem is not converted, and counts as failed. A palette.pal that can't be read
+rem (or that can't be read) gets the lines of the check, the command that
+rem puts it right when there is one, and a line saying it is not converted,
+rem and counts as failed. A palette.pal that can't be read
 rem is said once, and nothing is converted.
 rem
 rem A picture that fails gets a line with its name, tessera's exit code and
@@ -86,7 +87,9 @@ rem (*.tif *.tiff would find a .tiff twice where short names are made). A
 rem read-only picture gives a read-only copy, which tessera can't open for
 rem writing and the next copy can't replace, so the copy is made writable.
 rem With palette.pal, a picture is checked quietly first; one that fails the
-rem check is checked again to show why.
+rem check is checked again to show why, and once more for the command that
+rem puts it right (check --advice only), printed after tessera-palette.exe's
+rem quoted path, so that the line runs as it is from the picture's folder.
 rem Inside the loop every if takes a block: Wine's cmd runs the lines after a
 rem one-line if in a block as if they were the if's own.
 for %%p in (*.bmp *.png *.gif *.tif* *.tga *.pcx *.psd *.lbm *.iff) do (
@@ -103,7 +106,11 @@ for %%p in (*.bmp *.png *.gif *.tif* *.tga *.pcx *.psd *.lbm *.iff) do (
   )
   if defined differs (
     set picture=
-    "%palette_check%" check palette.pal "%%p" 2>&1
+    "%palette_check%" check --advice none palette.pal "%%p" 2>&1
+    if not errorlevel 2 (
+      for %%t in ("%palette_check%") do <nul set /p "="%%~t" "
+      "%palette_check%" check --advice only palette.pal "%%p"
+    )
     <nul set /p "=%%p: "
     echo not converted: it failed the check against palette.pal
     set /a failed+=1

@@ -9,6 +9,11 @@
 //   Adobe      772 bytes: 256 entries of R G B, then the count of colours
 //              used and the transparent index, both 2 bytes big-endian (the
 //              index says nothing about colours)
+//   lookup     a table of 768 bytes of 6-bit values (--depth does not apply),
+//              then a table of 32,768 bytes from 15-bit colours to indices
+//              (33,536 bytes), or that table, "NEWC" and three more of
+//              65,536 bytes (230,148); only the first 768 bytes are read. An
+//              entry with a value above 63 is no colour, and shows black
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -59,14 +64,18 @@ void ParseColourTable(const std::string& bytes, uint32_t depth, Palette* palette
     count = Byte(bytes, 768) << 8 | Byte(bytes, 769);
     if (count == 0 || count > 256) ThrowProblem("not a count of 1 to 256 colours: " + std::to_string(count));
   }
+  const bool lookup = bytes.size() > 772;
   uint32_t largest = 0;
   for (size_t at = 0; at < 768; ++at) largest = std::max(largest, Byte(bytes, at));
   if (bytes.size() == 768 && depth == 0) depth = largest <= 63 ? 6 : 8;
-  if (depth == 6 && largest > 63) ThrowProblem("a byte above 63 in a table of 6-bit values");
+  if (lookup) depth = 6;
+  if (depth == 6 && largest > 63 && !lookup) ThrowProblem("a byte above 63 in a table of 6-bit values");
   *palette = {0, count, depth == 6 ? 6u : 8u, {}, {}};
   for (uint32_t k = 0; k < count; ++k) {
-    for (int channel = 0; channel < 3; ++channel) {
-      const uint32_t v = Byte(bytes, 3 * k + channel);
+    const uint8_t* entry = reinterpret_cast<const uint8_t*>(bytes.data()) + 3 * k;
+    palette->no_colour[k] = lookup && std::max({entry[0], entry[1], entry[2]}) > 63;
+    for (int channel = 0; channel < 3 && !palette->no_colour[k]; ++channel) {
+      const uint32_t v = entry[channel];
       palette->colours[k][channel] = static_cast<uint8_t>(depth == 6 ? v << 2 | v >> 4 : v);
     }
   }

@@ -33,16 +33,29 @@ void FormatColour(const Palette& palette, uint32_t index, char text[16]) {
   }
 }
 
-// A name as a command line takes it: quoted when it holds a space.
-std::string Quoted(const char* name) {
-  const std::string text(name);
-  return text.find(' ') == std::string::npos ? text : '"' + text + '"';
+// The next step a check names, as CheckPicture's `advice` asks.
+struct Next {
+  CheckAdvice advice;
+  const char* palette_name;
+  const char* name;
+};
+
+// The command of the next step: `words` ("remap --nearest") and the palette,
+// the picture and `out`, "OUT.png" or, when remap writes the picture's kind
+// and `in_place`, the picture itself. Without the names for kAdviceNone.
+std::string Step(const Next& next, const char* words, bool in_place) {
+  if (next.advice == kAdviceNone) return words;
+  const bool always = next.advice == kAdviceOnly;
+  const std::string out = in_place && IsRemapOutput(next.name) ? Quoted(next.name, always) : Quoted("OUT.png", always);
+  return std::string(next.advice == kAdviceInline ? "tessera-palette " : "") + words + " " +
+         Quoted(next.palette_name, always) + " " + Quoted(next.name, always) + " " + out;
 }
 
-// The OUT a suggested remap writes: the picture itself when remap writes its
-// kind and nothing is lost, else a new PNG, which leaves the picture as it is.
-std::string RemapOut(const char* name, bool lossless) {
-  return lossless && IsRemapOutput(name) ? Quoted(name) : "OUT.png";
+// Ends a check of a picture that differs: its lines, or with kAdviceOnly the
+// command alone.
+int Differs(const Next& next, const std::string& lines, const std::string& step) {
+  std::fputs((next.advice == kAdviceOnly ? step + "\n" : lines).c_str(), stdout);
+  return 1;
 }
 
 // How many distinct colours of the differing indices the palette holds at no
@@ -55,6 +68,7 @@ uint32_t LackingColours(const Palette& own, const Palette& palette, const uint32
     const uint8_t* c = own.colours[differing[k]];
     bool found = false, counted = false;
     for (uint32_t index = palette.first; Defined(own, differing[k]) && !found && index < palette.count; ++index) {
+      if (palette.no_colour[index]) continue;
       const uint8_t* p = palette.colours[index];
       found = c[0] >> shift == p[0] >> shift && c[1] >> shift == p[1] >> shift && c[2] >> shift == p[2] >> shift;
     }
@@ -76,7 +90,9 @@ bool AllColoursThere(const Picture& colours, const Palette& palette) {
     return uint32_t{c[0]} >> shift << 16 | uint32_t{c[1]} >> shift << 8 | uint32_t{c[2]} >> shift;
   };
   uint32_t keys[256], count = 0;
-  for (uint32_t index = palette.first; index < palette.count; ++index) keys[count++] = reduced(palette.colours[index]);
+  for (uint32_t index = palette.first; index < palette.count; ++index) {
+    if (!palette.no_colour[index]) keys[count++] = reduced(palette.colours[index]);
+  }
   std::sort(keys, keys + count);
   uint32_t last = UINT32_MAX;
   for (uint32_t y = 0; y < colours.height; ++y) {
@@ -94,18 +110,24 @@ bool AllColoursThere(const Picture& colours, const Palette& palette) {
 
 }  // namespace
 
-int CheckPicture(const char* name, const Palette& palette, const char* palette_name) {
+std::string Quoted(const char* name, bool always) {
+  const std::string text(name);
+  return !always && text.find(' ') == std::string::npos ? text : '"' + text + '"';
+}
+
+int CheckPicture(const char* name, const Palette& palette, const char* palette_name, CheckAdvice advice) {
+  const Next next = {advice, palette_name, name};
   Palette own;
   const Picture picture = ReadPictureFile(name, &own);
   if (picture.colours) {
     const bool all_there = AllColoursThere(picture, palette);
     ReleaseBlock(picture.block);
-    std::printf(
-        "%s: full colour, not palette indices, which tessera refuses; tessera-palette remap %s%s %s %s brings it "
-        "into the palette%s\n",
-        name, all_there ? "" : "--nearest ", Quoted(palette_name).c_str(), Quoted(name).c_str(),
-        RemapOut(name, false).c_str(), all_there ? "" : ", taking the nearest of the colours it lacks");
-    return 1;
+    const std::string step = Step(next, all_there ? "remap" : "remap --nearest", false);
+    return Differs(next,
+                   std::string(name) + ": full colour, not palette indices, which tessera refuses; " + step +
+                       " brings it into the palette" +
+                       (all_there ? "" : ", taking the nearest of the colours it lacks") + "\n",
+                   step);
   }
   bool used[256] = {};
   for (uint32_t row = 0; picture.rows != nullptr && row < picture.height; ++row) {
@@ -115,39 +137,42 @@ int CheckPicture(const char* name, const Palette& palette, const char* palette_n
   ReleaseBlock(picture.block);
 
   if (own.count <= own.first) {
-    std::printf("%s: no palette of its own to check; tessera-palette preview %s %s OUT.png shows the frame it gives\n",
-                name, Quoted(palette_name).c_str(), Quoted(name).c_str());
-    return 1;
+    const std::string step = Step(next, "preview", false);
+    return Differs(
+        next, std::string(name) + ": no palette of its own to check; " + step + " shows the frame it gives\n", step);
   }
   uint32_t differing[256];
   uint32_t count = 0;
   for (uint32_t index = 0; index < 256; ++index) {
-    if (!used[index]) continue;
+    if (!used[index] || palette.no_colour[index]) continue;  // no colour to differ from
     if (!Defined(own, index) || !Defined(palette, index) || !SameColour(own, palette, index)) {
       differing[count++] = index;
     }
   }
   if (count == 0) {
-    std::printf("%s: ok\n", name);
+    if (advice != kAdviceOnly) std::printf("%s: ok\n", name);
     return 0;
   }
-  std::printf("%s: %u %s\n", name, count, count == 1 ? "index differs" : "indices differ");
+  std::string lines =
+      std::string(name) + ": " + std::to_string(count) + (count == 1 ? " index differs" : " indices differ") + "\n";
   for (uint32_t k = 0; k < std::min(count, 8u); ++k) {
     const uint32_t index = differing[k];
     char picture_colour[16], palette_colour[16];
     FormatColour(own, index, picture_colour);
     FormatColour(palette, index, palette_colour);
-    std::printf("  index %u: %s, palette %s\n", index, picture_colour, palette_colour);
+    lines += "  index " + std::to_string(index) + ": " + picture_colour + ", palette " + palette_colour + "\n";
   }
   const uint32_t lacking = LackingColours(own, palette, differing, count);
   if (lacking == 0) {
-    std::printf(
-        "  every colour it uses is in the palette at another index: tessera-palette remap %s %s %s puts it "
-        "in order without loss\n",
-        Quoted(palette_name).c_str(), Quoted(name).c_str(), RemapOut(name, true).c_str());
-  } else {
-    std::printf("  the palette lacks %u of its colours: tessera-palette remap --nearest %s %s %s takes the nearest\n",
-                lacking, Quoted(palette_name).c_str(), Quoted(name).c_str(), RemapOut(name, false).c_str());
+    const std::string step = Step(next, "remap", true);
+    return Differs(next,
+                   lines + "  every colour it uses is in the palette at another index: " + step +
+                       " puts it in order without loss\n",
+                   step);
   }
-  return 1;
+  const std::string step = Step(next, "remap --nearest", false);
+  return Differs(
+      next,
+      lines + "  the palette lacks " + std::to_string(lacking) + " of its colours: " + step + " takes the nearest\n",
+      step);
 }

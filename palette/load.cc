@@ -1,9 +1,11 @@
 // Reads a palette file, telling its format by its content in this order: the
 // text and RIFF signatures, the picture signatures (PNG, GIF, "BM", and those
 // of the other formats tessera reads), a length of 768 or 772 bytes (a raw or
-// Adobe table, never a picture), then the PCX and TGA headers. A picture,
-// read as tessera reads it, gives its own palette in stored order. Pictures to
-// check or remap are read here too.
+// Adobe table, never a picture), a length of 33,536 bytes, or of 230,148 with
+// "NEWC" after the first 33,536 (a table with lookup tables), then the PCX and
+// TGA headers. A picture, read as tessera reads it, gives its own palette in
+// stored order. Pictures to check or remap are read here too. An empty file is
+// said to be one in either place.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -40,15 +42,72 @@ bool IsRiffPalette(const uint8_t* start, uint32_t got) {
   return StartsWith(start, got, "RIFF") && got >= 12 && std::memcmp(start + 8, "PAL ", 4) == 0;
 }
 
+// The forms of palette file, as LoadPalette tells them apart.
+enum Form { kText, kRiff, kSignedPicture, kTable, kHeadedPicture, kNoForm };
+
+// Whether a file of `size` bytes is the 768 bytes of a palette and its lookup
+// tables: told by the size, and by "NEWC" after the first table.
+bool HasLookupTables(FileHandle input, uint64_t size) {
+  if (size == kLookupTableSize) return true;
+  if (size != kNewcTablesSize) return false;
+  char mark[4];
+  uint32_t got;
+  if (uint32_t error = FileSeek(input, kLookupTableSize)) StopWithCode(error);
+  if (uint32_t error = FileRead(input, mark, sizeof mark, &got)) StopWithCode(error);
+  return got == sizeof mark && std::memcmp(mark, "NEWC", 4) == 0;
+}
+
+// The form of the open file `input` of `size` bytes, whose first `got` bytes
+// are `start`.
+Form TellForm(FileHandle input, uint64_t size, const uint8_t* start, uint32_t got) {
+  if (IsTextPalette(start, got)) return kText;
+  if (IsRiffPalette(start, got)) return kRiff;
+  // A picture with a signature; PCX and TGA headers are only plausible, and
+  // tessera would take any other file as a bitmap, but a palette file of no
+  // known kind is no bitmap.
+  const Reader reader = PickReader(start, got);
+  const bool headed = reader == ReadPcx || reader == ReadTga;
+  if ((reader != ReadBitmap && !headed) || StartsWith(start, got, "BM")) return kSignedPicture;
+  if (size == 768 || size == 772 || HasLookupTables(input, size)) return kTable;
+  return headed ? kHeadedPicture : kNoForm;
+}
+
+// Opens a file to read, refusing an empty one; its size in `size`.
+FileHandle OpenToRead(const char* name, uint64_t* size) {
+  FileHandle input;
+  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
+  if (uint32_t error = FileSize(input, size)) StopWithCode(error);
+  if (*size == 0) ThrowProblem("an empty file");
+  return input;
+}
+
+// Opens a palette file and tells its form by its first bytes and its size.
+Form OpenAndTell(const char* name, FileHandle* input, uint64_t* size) {
+  *input = OpenToRead(name, size);
+  uint8_t start[kStartSize];
+  uint32_t got;
+  if (uint32_t error = FileRead(*input, start, sizeof start, &got)) StopWithCode(error);
+  return TellForm(*input, *size, start, got);
+}
+
 }  // namespace
 
-bool StartsAsPaletteFile(const uint8_t* start, uint32_t got) {
-  return IsTextPalette(start, got) || IsRiffPalette(start, got);
+bool IsPaletteFile(const char* name) {
+  try {
+    FileHandle input;
+    uint64_t size;
+    const Form form = OpenAndTell(name, &input, &size);
+    if (uint32_t error = FileClose(input)) StopWithCode(error);
+    return form == kText || form == kRiff || form == kTable;
+  } catch (const FileProblem&) {
+    CleanUpForStop();
+    return false;
+  }
 }
 
 Picture ReadPictureFile(const char* name, Palette* own) {
-  FileHandle input;
-  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
+  uint64_t size;
+  const FileHandle input = OpenToRead(name, &size);
   const Picture picture = ReadPicture(input, own, PickColourReader);
   if (uint32_t error = FileClose(input)) StopWithCode(error);
   return picture;
@@ -56,21 +115,9 @@ Picture ReadPictureFile(const char* name, Palette* own) {
 
 void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
   FileHandle input;
-  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
   uint64_t size;
-  if (uint32_t error = FileSize(input, &size)) StopWithCode(error);
-  uint8_t start[kStartSize];
-  uint32_t got;
-  if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
-
-  const bool text = IsTextPalette(start, got), riff = IsRiffPalette(start, got);
-  // A picture with a signature; PCX and TGA headers are only plausible, and
-  // tessera would take any other file as a bitmap, but a palette file of no
-  // known kind is no bitmap.
-  const Reader reader = PickReader(start, got);
-  const bool headed = reader == ReadPcx || reader == ReadTga;
-  const bool signed_picture = (reader != ReadBitmap && !headed) || StartsWith(start, got, "BM");
-  const bool table = !text && !riff && !signed_picture && (size == 768 || size == 772);
+  const Form form = OpenAndTell(name, &input, &size);
+  const bool text = form == kText, riff = form == kRiff, table = form == kTable;
   if (depth != 0 && !(table && size == 768)) ThrowProblem("--depth applies to a raw table of 768 bytes only");
   if (text || riff || table) {
     const std::string bytes = ReadWhole(input, size);
@@ -82,7 +129,7 @@ void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
       ParseColourTable(bytes, depth, palette);
     }
   } else {
-    if (!signed_picture && !headed) ThrowProblem("not a palette file or a picture tessera reads");
+    if (form == kNoForm) ThrowProblem("not a palette file or a picture tessera reads");
     if (uint32_t error = FileSeek(input, 0)) StopWithCode(error);
     const Picture picture = ReadPicture(input, palette, nullptr);
     ReleaseBlock(picture.block);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_check.h"
 #include "frontend/command_line.h"
 #include "palette/palette.h"
 #include "platform/platform.h"
@@ -21,7 +22,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: tessera-palette check [--depth 6|8] PALETTE [PICTURE...]\n"
+    "Usage: tessera-palette check [--depth 6|8] [--advice none|only] PALETTE [PICTURE...]\n"
     "       tessera-palette preview [--depth 6|8] PALETTE FRAME|PICTURE OUT.png\n"
     "       tessera-palette remap [--depth 6|8] [--nearest] [--transparent N] PALETTE PICTURE OUT\n"
     "\n"
@@ -39,11 +40,16 @@ constexpr char kUsage[] =
     "\n"
     "--nearest        remap: a colour the palette lacks takes the nearest one\n"
     "--transparent N  remap: transparent pixels take index N (0 to 255)\n"
+    "--advice none    check: the next step's words without its command\n"
+    "--advice only    check: the next step's command alone, without the\n"
+    "                 program's name, for a script to print after its path\n"
     "\n"
     "PALETTE comes first. It is a JASC-PAL, GIMP, RIFF or Adobe palette, a table\n"
     "of 768 bytes (6-bit values when no byte is above 63; --depth 6 or 8 says\n"
-    "which), or a picture tessera reads, whose own palette is taken. OUT may be\n"
-    "remap's PICTURE, never the PALETTE nor preview's FRAME.\n";
+    "which), one of 768 bytes of 6-bit values with lookup tables, or a picture\n"
+    "tessera reads, whose own palette is taken. OUT may be remap's PICTURE,\n"
+    "never the PALETTE nor preview's FRAME; an existing OUT is replaced only\n"
+    "when it is a picture remap writes, or a preview for preview.\n";
 
 [[noreturn]] void Finish(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -63,23 +69,10 @@ void Report(const std::string& name, const FileProblem& problem) {
   std::fprintf(stderr, "%s: %s\n", name.c_str(), FileProblemWords(problem, name).c_str());
 }
 
-// Whether the file starts as a JASC-PAL, GIMP or RIFF palette does: one
-// given where a picture goes. A file that can't be read is left to the
-// command, which reports it in its place.
-bool IsPaletteFile(const std::string& name) {
-  FileHandle input;
-  if (FileOpenForReading(name.c_str(), &input) != 0) return false;
-  uint8_t start[12] = {};
-  uint32_t got = 0;
-  const uint32_t error = FileRead(input, start, sizeof start, &got);
-  if (FileClose(input) != 0 || error != 0) return false;
-  return StartsAsPaletteFile(start, got);
-}
-
 // The files a command reads and writes are checked before any is read: a
 // palette where a picture goes (the operands swapped), and an OUT that is the
-// palette or preview's frame, by identity, end the run with 2, every file
-// untouched.
+// palette or preview's frame, by identity, or an existing OUT the command
+// may not replace, end the run with 2, every file untouched.
 void CheckOperands(const std::vector<std::string>& operands) {
   const std::string& command = operands[0];
   const char* form = command == "check"     ? "tessera-palette check PALETTE PICTURE..."
@@ -87,7 +80,7 @@ void CheckOperands(const std::vector<std::string>& operands) {
                                             : "tessera-palette remap PALETTE PICTURE OUT";
   const size_t pictures_end = command == "check" ? operands.size() : 3;
   for (size_t k = 2; k < pictures_end; ++k) {
-    if (IsPaletteFile(operands[k])) {
+    if (IsPaletteFile(operands[k].c_str())) {
       std::fprintf(stderr, "%s: a palette file, where a picture goes: the palette comes first, as in %s\n",
                    operands[k].c_str(), form);
       Finish(2);
@@ -100,6 +93,16 @@ void CheckOperands(const std::vector<std::string>& operands) {
   }
   if (command == "preview" && FileSameAs(out.c_str(), operands[2].c_str())) {
     UsageError("OUT " + out + " is " + operands[2] + " itself, which preview reads; give it another file to write");
+  }
+  try {
+    if (command == "preview") {
+      CheckPreviewOutput(out.c_str());
+    } else {
+      CheckRemapOutput(out.c_str(), operands[2].c_str());
+    }
+  } catch (const FileProblem& problem) {
+    Report(out, problem);
+    Finish(2);
   }
 }
 
@@ -117,6 +120,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> operands;
   uint32_t depth = 0;
   RemapOptions remap = {false, -1};
+  CheckAdvice advice = kAdviceInline;
   for (uint32_t n = 1; n <= ArgumentCount(); ++n) {
     const std::string argument = Argument(n);
     if (argument == "--help") {
@@ -129,6 +133,10 @@ int main(int argc, char** argv) {
       const std::string value = Argument(++n);
       if (value != "6" && value != "8") UsageError("--depth takes 6 or 8");
       depth = value[0] - '0';
+    } else if (argument == "--advice") {
+      const std::string value = Argument(++n);
+      if (value != "none" && value != "only") UsageError("--advice takes none or only");
+      advice = value == "none" ? kAdviceNone : kAdviceOnly;
     } else if (argument == "--nearest") {
       remap.nearest = true;
     } else if (argument == "--transparent") {
@@ -160,6 +168,7 @@ int main(int argc, char** argv) {
   if (command != "remap" && (remap.nearest || remap.clear_to >= 0)) {
     UsageError("--nearest and --transparent apply to remap only");
   }
+  if (command != "check" && advice != kAdviceInline) UsageError("--advice applies to check only");
   CheckOperands(operands);
 
   Palette palette;
@@ -172,12 +181,13 @@ int main(int argc, char** argv) {
   if (command == "preview" || command == "remap") {  // read operand 2, write operand 3
     PackedFrame frame;
     Indices indices;
+    std::string result;
     int status = 0;
     try {
       if (command == "preview") {
-        frame = ReadFrame(operands[2].c_str());
+        frame = ReadFrame(operands[2].c_str(), operands[1].c_str());
       } else {
-        status = RemapPicture(operands[2].c_str(), palette, remap, &indices);
+        status = RemapPicture(operands[2].c_str(), palette, remap, &indices, &result);
       }
     } catch (const FileProblem& problem) {
       std::fflush(stdout);
@@ -187,7 +197,7 @@ int main(int argc, char** argv) {
     if (status != 0) Finish(status);
     try {
       if (command == "preview") {
-        WriteIndexedPng(operands[3].c_str(), frame, palette);
+        WriteIndexedPng(operands[3].c_str(), frame, palette, {false, kPreviewMarker});
       } else {
         WriteRemapped(operands[3].c_str(), indices, palette);
       }
@@ -195,16 +205,19 @@ int main(int argc, char** argv) {
       Report(operands[3], problem);
       Finish(2);
     }
+    std::fputs(result.c_str(), stdout);  // what remap did, now that OUT holds it
     Finish(0);
   }
   if (operands.size() == 2) {  // the palette alone: it reads
-    std::printf("%s: a palette of %u colours\n", operands[1].c_str(), palette.count - palette.first);
+    uint32_t colours = 0;
+    for (uint32_t index = 0; index < 256; ++index) colours += IsColour(palette, index);
+    std::printf("%s: a palette of %u colours\n", operands[1].c_str(), colours);
     Finish(0);
   }
   Tally tally = {0, 0, 0};
   for (size_t k = 2; k < operands.size(); ++k) {
     try {
-      const int status = CheckPicture(operands[k].c_str(), palette, operands[1].c_str());
+      const int status = CheckPicture(operands[k].c_str(), palette, operands[1].c_str(), advice);
       ++(status == 0 ? tally.ok : tally.differ);
     } catch (const FileProblem& problem) {
       std::fflush(stdout);

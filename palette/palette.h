@@ -19,9 +19,21 @@
 // 768-byte table (--depth), 0 to let its bytes tell.
 void LoadPalette(const char* name, uint32_t depth, Palette* palette);
 
-// Whether a file's first `got` bytes start a JASC-PAL, GIMP or RIFF palette,
-// as LoadPalette tells them (at least 12 bytes tell a RIFF one).
-bool StartsAsPaletteFile(const uint8_t* start, uint32_t got);
+// Whether the file is a palette file, not a picture, as LoadPalette tells
+// them: a JASC-PAL, GIMP or RIFF palette, or a table of 768 or 772 bytes or
+// with lookup tables. False for a file that can't be read.
+bool IsPaletteFile(const char* name);
+
+// The sizes of a palette file of 768 bytes of 6-bit values and its lookup
+// tables: a table of 32,768 bytes from 15-bit colours to indices; or that,
+// "NEWC" and three of 65,536 bytes.
+constexpr uint64_t kLookupTableSize = 768 + 32768;
+constexpr uint64_t kNewcTablesSize = kLookupTableSize + 4 + 3 * 65536;
+
+// Whether an entry of the palette shows a colour.
+inline bool IsColour(const Palette& palette, uint32_t index) {
+  return index >= palette.first && index < palette.count && !palette.no_colour[index];
+}
 
 // JASC-PAL and GIMP palettes; throws, naming the line, for text that is
 // neither or that breaks their rules.
@@ -31,7 +43,8 @@ void ParseTextPalette(const std::string& text, Palette* palette);
 bool ParseRiffPalette(const std::string& bytes, Palette* palette);
 
 // Tables of 768 bytes (raw, 6-bit when no byte is above 63 unless `depth`
-// says) and Adobe colour tables of 772 bytes.
+// says), Adobe colour tables of 772 bytes, and the 768 bytes of 6-bit values
+// before lookup tables, where an entry with a value above 63 is no colour.
 void ParseColourTable(const std::string& bytes, uint32_t depth, Palette* palette);
 
 // Reads the picture `name` as tessera would, through ReadPicture, with its
@@ -53,10 +66,12 @@ struct RemapOptions {
 };
 
 // remap: the picture's pixels as the palette's indices, the top row first,
-// into `indices`. 0 when every pixel has one; 1, having said why on standard
-// output, when colours are missing or transparent pixels have no index. A
-// picture that can't be read throws.
-int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices);
+// into `indices`. 0 when every pixel has one, with the lines that say what
+// the remap did in `result`, for standard output once OUT is in place; 1,
+// having said why on standard output, when colours are missing or
+// transparent pixels have no index. A picture that can't be read throws.
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices,
+                 std::string* result);
 
 // Whether the name ends in `extension` (".png"), in any case.
 bool HasExtension(const std::string& name, const char* extension);
@@ -68,15 +83,29 @@ bool IsRemapOutput(const std::string& name);
 // name's extension) whose colours are the palette's.
 void WriteRemapped(const char* out_name, const Indices& indices, const Palette& palette);
 
+// A name as a command line takes it: quoted when it holds a space, and
+// `always` for a command a script prints (cmd reads & ( ) ^ in a name too).
+std::string Quoted(const char* name, bool always = false);
+
+// check: how the next step is named. Inline, a command in the line that says
+// what to do (`tessera-palette remap game.pal tree.png tree.png`); none, its
+// words alone (`remap`), for the folder script, which prints the command
+// itself with the program's path; only, the command alone without the
+// program (`remap "game.pal" "tree.png" "tree.png"`, every name quoted), on a
+// line of its own, and nothing else.
+enum CheckAdvice { kAdviceInline, kAdviceNone, kAdviceOnly };
+
 // check: one line a picture on standard output; for one that differs up to 8
-// more for the indices that differ and one with the remap command that puts
-// it in order (`palette_name` in it). 0 when it matches the palette, 1 when it differs; a picture
-// that can't be read throws.
-int CheckPicture(const char* name, const Palette& palette, const char* palette_name);
+// more for the indices that differ and one with the next step, the remap
+// command that puts it in order (`palette_name` in it). 0 when it matches the
+// palette, 1 when it differs; a picture that can't be read throws.
+int CheckPicture(const char* name, const Palette& palette, const char* palette_name, CheckAdvice advice);
 
 // preview: a frame's rows, or those of the frame tessera would make of a
 // picture (told apart by the frame's version at the start), read and
-// compressed for a PNG's image data. `packed` is a block of its own.
-PackedFrame ReadFrame(const char* frame_name);
+// compressed for a PNG's image data. `packed` is a block of its own. An FRM
+// that is not tessera's single frame throws, naming the tessera-frm preview
+// (of `palette_name`) that shows it.
+PackedFrame ReadFrame(const char* frame_name, const char* palette_name);
 
 #endif  // TESSERA_PALETTE_PALETTE_H_

@@ -107,15 +107,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint32_t k = 0; k < 256; ++k) greys.colours[k][0] = greys.colours[k][1] = greys.colours[k][2] = uint8_t(k);
   for (const Palette* palette : {&greys, loaded && own.count > own.first ? &own : &greys}) {
     try {
-      const int status = CheckPicture("in", *palette, "palette.pal");
+      const int status = CheckPicture("in", *palette, "palette.pal", kAdviceInline);
       Require(status == 0 || status == 1, "check gave a status it doesn't have");
     } catch (const FileProblem&) {
       CleanUpForStop();
     }
     Indices indices;
+    std::string result;
     try {
       const RemapOptions options = {true, static_cast<int32_t>(size % 256)};
-      if (RemapPicture("in", *palette, options, &indices) != 0) continue;
+      if (RemapPicture("in", *palette, options, &indices, &result) != 0) continue;
       Require(indices.pixels.size() == uint64_t{indices.width} * indices.height, "not an index a pixel");
       for (uint8_t index : indices.pixels) {
         Require(index == size % 256 || (index >= palette->first && index < palette->count),

@@ -1,7 +1,8 @@
 // preview: a frame as an indexed PNG, its pixels the frame's indices and its
 // PLTE the palette; or a picture tessera converts, as the frame it will give.
 // The frame must be one tessera writes: the 74-byte header of a single frame
-// of its size, then exactly width x height indices. The PNG is written beside
+// of its size, then exactly width x height indices; another FRM is sent to
+// tessera-frm preview. The PNG is written beside
 // its name and moved onto it once complete.
 #include <zlib.h>
 
@@ -46,7 +47,7 @@ PackedFrame ReadPictureAsFrame(const char* name) {
 
 }  // namespace
 
-PackedFrame ReadFrame(const char* frame_name) {
+PackedFrame ReadFrame(const char* frame_name, const char* palette_name) {
   FileHandle input;
   if (uint32_t error = FileOpenForReading(frame_name, &input)) StopWithCode(error);
   uint64_t file_size;
@@ -67,11 +68,12 @@ PackedFrame ReadFrame(const char* frame_name) {
   const uint32_t width = SwapWord(header.width), height = SwapWord(header.height);
   FrameHeader expected = kFrameHeaderTemplate;
   FillFrameHeader(&expected, width, height);
-  if (std::memcmp(&header, &expected, sizeof header) != 0) ThrowProblem("not a single-frame header as tessera writes");
   const uint64_t pixels = uint64_t{width} * height;
-  if (file_size != sizeof header + pixels) {
-    ThrowProblem(std::to_string(file_size) + " bytes, where a frame of " + std::to_string(width) + " x " +
-                 std::to_string(height) + " has " + std::to_string(sizeof header + pixels));
+  // More frames, other fields set, or sizes that don't agree: tessera-frm
+  // reads every FRM.
+  if (std::memcmp(&header, &expected, sizeof header) != 0 || file_size != sizeof header + pixels) {
+    ThrowProblem("not a single frame as tessera writes it; tessera-frm preview " + Quoted(palette_name) + " " +
+                 Quoted(frame_name) + " OUT.gif shows it");
   }
   if (pixels == 0) ThrowProblem("an empty frame, which a PNG can't hold");
 

@@ -57,6 +57,7 @@ uint32_t Find(const Palette& palette, uint32_t rgb, uint32_t bits, bool nearest,
   const int r = rgb >> 16, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
   uint32_t best = kNone, least = UINT32_MAX;
   for (uint32_t index = palette.first; index < palette.count; ++index) {
+    if (palette.no_colour[index]) continue;
     const uint8_t* c = palette.colours[index];
     if (c[0] >> shift == r >> shift && c[1] >> shift == g >> shift && c[2] >> shift == b >> shift) return index;
     const uint32_t d =
@@ -91,7 +92,7 @@ void RemapIndices(const Picture& picture, const Palette& own, const Palette& pal
     const uint8_t* c = own.colours[index];
     const bool defined = index >= own.first && index < own.count;
     const uint32_t shift = 8 - std::min(own.bits, palette.bits);
-    if (defined && index >= palette.first && index < palette.count &&
+    if (defined && IsColour(palette, index) &&
         std::equal(c, c + 3, palette.colours[index],
                    [shift](uint8_t a, uint8_t b) { return a >> shift == b >> shift; })) {
       found[index] = index;
@@ -137,6 +138,7 @@ void RemapIndices(const Picture& picture, const Palette& own, const Palette& pal
 // distances from it), listed when a colour first falls in the cell.
 struct Search {
   uint32_t shift;
+  uint32_t colours;  // the palette's entries that are colours
   uint32_t keys[1024];
   uint8_t lowest[1024];
   bool listed[512];
@@ -153,7 +155,10 @@ void Arrange(const Palette& palette, Search* search) {
   search->shift = 8 - palette.bits;
   std::memset(search->keys, 0, sizeof search->keys);
   std::memset(search->listed, 0, sizeof search->listed);
+  search->colours = 0;
   for (uint32_t index = palette.first; index < palette.count; ++index) {
+    if (palette.no_colour[index]) continue;
+    ++search->colours;
     const uint32_t key = Reduced(Pack(palette.colours[index]), search->shift);
     uint32_t slot = Slot(key, 10);
     while (search->keys[slot] != 0 && search->keys[slot] != key) slot = (slot + 1) & 1023;
@@ -167,6 +172,7 @@ void ListCell(const Palette& palette, uint32_t cell, Search* search) {
                       static_cast<int>(cell & 7) * 32};
   uint32_t nearest[256], farthest[256], least = UINT32_MAX;
   for (uint32_t index = palette.first; index < palette.count; ++index) {
+    if (palette.no_colour[index]) continue;
     nearest[index] = farthest[index] = 0;
     for (int k = 0; k < 3; ++k) {
       const int v = palette.colours[index][k], high = low[k] + 31;
@@ -178,7 +184,8 @@ void ListCell(const Palette& palette, uint32_t cell, Search* search) {
     least = std::min(least, farthest[index]);
   }
   for (uint32_t index = palette.first; index < palette.count; ++index) {
-    if (nearest[index] <= least) search->cells[cell].push_back(static_cast<uint8_t>(index));
+    if (!palette.no_colour[index] && nearest[index] <= least)
+      search->cells[cell].push_back(static_cast<uint8_t>(index));
   }
   search->listed[cell] = true;
 }
@@ -189,7 +196,7 @@ uint32_t Look(const Palette& palette, uint32_t rgb, bool nearest, Search* search
   for (uint32_t slot = Slot(key, 10); search->keys[slot] != 0; slot = (slot + 1) & 1023) {
     if (search->keys[slot] == key) return search->lowest[slot];
   }
-  if (!nearest || palette.count <= palette.first) return kNone;
+  if (!nearest || search->colours == 0) return kNone;
   const int r = rgb >> 16, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
   const uint32_t cell = (rgb >> 21) << 6 | (rgb >> 13 & 7) << 3 | (rgb >> 5 & 7);
   if (!search->listed[cell]) ListCell(palette, cell, search);
@@ -284,7 +291,8 @@ bool HasExtension(const std::string& name, const char* extension) {
 
 bool IsRemapOutput(const std::string& name) { return HasExtension(name, ".bmp") || HasExtension(name, ".png"); }
 
-int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices) {
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices,
+                 std::string* result) {
   Findings findings = {};
   Palette own;
   const Picture picture = ReadPictureFile(name, &own);
@@ -317,19 +325,22 @@ int RemapPicture(const char* name, const Palette& palette, const RemapOptions& o
     status = 1;
   }
   const uint64_t pixels = uint64_t{indices->width} * indices->height;
+  char line[160];
   if (status == 0 && picture.colours) {
-    std::printf("%s: %llu %s of full colour, each now an index of the palette\n", name,
-                static_cast<unsigned long long>(pixels), pixels == 1 ? "pixel" : "pixels");
+    std::snprintf(line, sizeof line, "%llu %s of full colour, each now an index of the palette",
+                  static_cast<unsigned long long>(pixels), pixels == 1 ? "pixel" : "pixels");
   } else if (status == 0 && findings.changed == 0) {
-    std::printf("%s: in order already, every pixel kept its index\n", name);
+    std::snprintf(line, sizeof line, "in order already, every pixel kept its index");
   } else if (status == 0) {
-    std::printf("%s: %llu of %llu pixels took another index\n", name, static_cast<unsigned long long>(findings.changed),
-                static_cast<unsigned long long>(pixels));
+    std::snprintf(line, sizeof line, "%llu of %llu pixels took another index",
+                  static_cast<unsigned long long>(findings.changed), static_cast<unsigned long long>(pixels));
   }
+  if (status == 0) *result = std::string(name) + ": " + line + "\n";
   if (status == 0 && options.nearest) {
-    std::printf("%s: %llu %s moved to the nearest colour, the farthest by %.1f\n", name,
-                static_cast<unsigned long long>(findings.moved), findings.moved == 1 ? "pixel" : "pixels",
-                std::sqrt(static_cast<double>(findings.farthest)));
+    std::snprintf(line, sizeof line, "%llu %s moved to the nearest colour, the farthest by %.1f",
+                  static_cast<unsigned long long>(findings.moved), findings.moved == 1 ? "pixel" : "pixels",
+                  std::sqrt(static_cast<double>(findings.farthest)));
+    *result += std::string(name) + ": " + line + "\n";
   }
   return status;
 }

@@ -31,11 +31,20 @@ void PrepareProcess();
 const char* RawCommandLine();
 
 // Opens an existing file for reading and writing, sharing both with others.
+// Only a regular file (one on a disk) opens: the open never waits, and a
+// FIFO, a socket, a device or a device name (CON, NUL, COM1 on Windows) or
+// a named pipe is refused with kNotRegularFile, a folder with the system's
+// own error for one.
 uint32_t FileOpenExisting(const char* name, FileHandle* file);
 
 // Opens an existing file for reading only, sharing reading and writing with
 // others: tessera-palette reads palettes, pictures and frames it may not write.
+// Only a regular file opens, as for FileOpenExisting.
 uint32_t FileOpenForReading(const char* name, FileHandle* file);
+
+// The error number an open gives for a name that is no regular file: one no
+// other failure gives (ESPIPE on POSIX, ERROR_BAD_FILE_TYPE on Windows).
+extern const uint32_t kNotRegularFile;
 
 // 0 when a file of this name may be replaced: it does not exist, or it can be
 // opened for writing. Otherwise the error that opening it for writing gives
@@ -101,6 +110,7 @@ enum FileErrorKind {
   kErrorAccessDenied,    // the system refuses this user the file or its folder
   kErrorDiskFull,        // no room left on the disk (or in the user's quota)
   kErrorReadOnlyMedium,  // the disk or medium can't be written at all
+  kErrorNotRegularFile,  // a FIFO, a socket, a device or a named pipe, not a file on a disk
 };
 FileErrorKind ClassifyFileError(uint32_t error, const char* name);
 

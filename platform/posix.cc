@@ -83,10 +83,35 @@ uint32_t KeepAboveStandardStreams(int* fd) {
   return 0;
 }
 
-// Opens an existing file with `access` and remembers it for CleanUpForStop.
+// Opens an existing regular file with `access` and remembers it for
+// CleanUpForStop. The open doesn't wait (O_NONBLOCK): a FIFO without a writer
+// or a device would hold it, or every read after it, forever. Anything but a
+// regular file is refused before a byte of it is read, a folder as EISDIR,
+// the rest (a FIFO, a device, a socket) as kNotRegularFile, whether it opens
+// or not. The file then reads as any other, waiting as reads do.
 uint32_t OpenTracked(const char* name, int access, FileHandle* file) {
-  int fd = open(name, access | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return errno;
+  int fd = open(name, access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat info;
+  if (fd < 0) {
+    // A socket, or a device without its driver, can't be opened at all.
+    int error = errno;
+    return stat(name, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode) ? kNotRegularFile : error;
+  }
+  if (fstat(fd, &info) != 0) {
+    int error = errno;
+    close(fd);
+    return error;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    close(fd);
+    return S_ISDIR(info.st_mode) ? EISDIR : kNotRegularFile;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    int error = errno;
+    close(fd);
+    return error;
+  }
   if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
   Track(fd);
   *file = fd;
@@ -94,6 +119,10 @@ uint32_t OpenTracked(const char* name, int access, FileHandle* file) {
 }
 
 }  // namespace
+
+// No open, read, write or seek of a regular file gives ESPIPE ("illegal
+// seek"): it stands for no other stop.
+const uint32_t kNotRegularFile = ESPIPE;
 
 void PrepareProcess() {
   signal(SIGPIPE, SIG_IGN);
@@ -237,6 +266,8 @@ FileErrorKind ClassifyFileError(uint32_t error, const char* name) {
       return kErrorDiskFull;
     case EROFS:
       return kErrorReadOnlyMedium;
+    case ESPIPE:
+      return kErrorNotRegularFile;
     default:
       return kErrorOther;
   }

@@ -111,16 +111,27 @@ BOOL WINAPI Interrupted(DWORD event) {
   return TRUE;
 }
 
-// Opens an existing file with `access` and remembers it for CleanUpForStop.
+// Opens an existing file on a disk with `access` and remembers it for
+// CleanUpForStop. A device name (CON, NUL, COM1) or a named pipe opens at
+// once, without waiting, and is refused before anything is read from it, as
+// kNotRegularFile: reading one could wait forever or never end.
 uint32_t OpenTracked(const char* name, DWORD access, FileHandle* file) {
   HANDLE handle = CreateFileA(name, access, kShareReadWrite, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return kNotRegularFile;
+  }
   Track(handle);
   *file = reinterpret_cast<FileHandle>(handle);
   return 0;
 }
 
 }  // namespace
+
+// "The file type being saved or retrieved has been blocked": no file
+// operation of the program gives it for a file on a disk.
+const uint32_t kNotRegularFile = ERROR_BAD_FILE_TYPE;
 
 const char* RawCommandLine() { return GetCommandLineA(); }
 
@@ -256,6 +267,8 @@ FileErrorKind ClassifyFileError(uint32_t error, const char* name) {
       return kErrorDiskFull;
     case ERROR_WRITE_PROTECT:
       return kErrorReadOnlyMedium;
+    case ERROR_BAD_FILE_TYPE:
+      return kErrorNotRegularFile;
     default:
       return kErrorOther;
   }

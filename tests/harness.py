@@ -46,13 +46,13 @@ target = Target()
 # The operating system's error numbers the program passes on, by platform.
 POSIX_CODES = {
     "missing": 2, "missing directory": 2, "access denied": 13, "directory in the way": 21,
-    "negative seek": 22, "write refused": 27,
+    "negative seek": 22, "write refused": 27, "not a regular file": 29,
 }
 # A write past a file-size limit (Windows has none; Wine passes it on)
 # fails with ERROR_GEN_FAILURE.
 WINDOWS_CODES = {
     "missing": 2, "missing directory": 3, "access denied": 5, "directory in the way": 5,
-    "negative seek": 131, "write refused": 31,
+    "negative seek": 131, "write refused": 31, "not a regular file": 222,
 }
 CODE = dict(POSIX_CODES)  # switched to WINDOWS_CODES in place for a Windows program
 # Address space the program may have when an allocation must fail: Wine
@@ -378,13 +378,17 @@ class Case(unittest.TestCase):
         self.stderr = result.stderr
         return result.returncode, result.stdout or b""
 
-    def run_tool(self, program, *args):
+    def run_tool(self, program, *args, unprivileged=False):
         """Runs tessera-palette or tessera-frm in the case directory: (status,
-        stdout, stderr), line ends and (under Wine) Wine's own messages aside.
+        stdout, stderr), line ends and (under Wine) Wine's own messages aside;
+        `unprivileged` as an ordinary user, so that file permissions bind.
         A hang fails the case rather than blocking the suite."""
+        program = reachable_copy(program) if unprivileged else program
+
         def run():
             return subprocess.run([*(target.wine or []), program, *args], cwd=self.dir, capture_output=True,
-                                  stdin=subprocess.DEVNULL, timeout=120)
+                                  stdin=subprocess.DEVNULL, timeout=120, preexec_fn=drop_privileges if unprivileged
+                                  else None, env=target.wine_user_env if unprivileged and target.wine else None)
         result = run()
         if target.wine and (result.returncode, result.stdout) == (1, b""):
             # Wine now and then fails to start a program (status 1, nothing

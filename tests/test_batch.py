@@ -5,6 +5,7 @@ the documents, which ship beside it as text."""
 import os
 import re
 import shutil
+import subprocess
 import unittest
 
 from harness import NAMES, Case, frame, make_bitmap, make_iff, make_png, make_psd, make_tiff, sample_rows, target, \
@@ -108,8 +109,10 @@ class ConvertFolder(Case):
         too_many = b"GIMP Palette\n" + b"1 2 3\n" * 300
         for with_program, palette, expected in [
                 (True, table, (1, rb"b.bmp: 1 index differs\r\n  index %d: \(3, 2, 1\), palette .*\r\n  the palette "
-                                  rb"lacks 1 of its colours: .*\r\nb.bmp: not converted: it failed the check against "
-                                  rb"palette.pal\r\n1 converted, 1 failed\r\n" % rows[0][0])),
+                                  rb"lacks 1 of its colours: remap --nearest takes the nearest\r\n(\"Z:\\.*\\bin\\"
+                                  rb"tessera-palette.exe\" remap --nearest \"palette.pal\" \"b.bmp\" \"OUT.png\")\r\n"
+                                  rb"b.bmp: not converted: it failed the check against palette.pal\r\n1 converted, "
+                                  rb"1 failed\r\n" % rows[0][0])),
                 (True, too_many, (2, rb"convert-folder: nothing converted: palette.pal: line 258: more than 256 "
                                      rb"colours\r\n")),
                 (False, table, (2, rb"convert-folder: palette.pal, but no tessera-palette.exe beside this script .*\r\n"))]:
@@ -129,6 +132,11 @@ class ConvertFolder(Case):
                 self.assertRegex(out, rb"\A" + expected[1] + rb"\Z")
                 made = {name: self.read(name) for name in self.files() - before}
                 self.assertEqual(made, {"art/a.frm": frame(3, 2, rows)} if expected[0] == 1 else {})
+                if expected[0] == 1:  # the advice, run as it is from the picture folder, writes OUT.png
+                    advice = re.search(expected[1], out).group(1).decode()
+                    subprocess.run([*target.wine, "cmd"], input=advice.encode() + b"\r\nexit\r\n", cwd=self.path("art"),
+                                   capture_output=True, timeout=120)
+                    self.assertIn("art/OUT.png", self.files())
 
 
 class Readme(unittest.TestCase):

@@ -71,6 +71,25 @@ def picture(kind, colours, rows=ROWS, tga_bits=24):
     return head + b"".join(map(entry, colours)) + make_tga(5, 3, rows, map_length=0)[18:]
 
 
+def scaled(colours, bits):
+    return [tuple(v << 8 - bits | v >> 2 * bits - 8 for v in c) for c in colours]
+
+
+# A table of 6-bit values with lookup tables; entry 3, above 63, is no colour.
+NO_COLOUR = VGA[:3] + [(64, 0, 0)] + VGA[4:]
+LOOKUP = rgb(NO_COLOUR) + bytes(32768)
+NEWC = LOOKUP + b"NEWC" + bytes(3 * 65536)
+FIFO = "a FIFO"  # placed by place() as one
+
+
+def place(case, name, data):
+    """Puts `data` as the file `name`: a FIFO for FIFO, nothing for None."""
+    if data == FIFO:
+        os.mkfifo(case.path(name))
+    elif data is not None:
+        case.put(name, data)
+
+
 SWAPPED = COLOURS[:3] + [COLOURS[4], COLOURS[3]] + COLOURS[5:]
 DIFFER = [(9, 9, 9) if k in (3, 4) else c for k, c in enumerate(COLOURS)]
 FIVE_BIT = [(c[0] | 7, c[1] & ~7, c[2]) for c in COLOURS]  # the same at 5 bits, not at 8
@@ -170,12 +189,26 @@ CHECK = [
      "", "pic: damaged or cut short"),
     ("neither palette nor picture", b"just some text\n", [], {"pic": b""}, 2, "",
      "pal: not a palette file or a picture tessera reads"),
+    ("lookup tables: entry 3 no colour, not checked", LOOKUP, [], {"pic": picture(
+        "png", [(9, 9, 9) if k == 3 else c for k, c in enumerate(scaled(VGA, 6))])}, 0, OK, ""),
+    ("NEWC tables, 6-bit values", NEWC, [], {"pic": picture("gif", [(9, 9, 9) if k in (3, 4) else c for k, c in
+                                                                  enumerate(scaled(VGA, 6))])}, 1,
+     lines("pic: 1 index differs", f"  index 4: (9, 9, 9), palette {scaled(VGA, 6)[4]}", lacking(1, "pic")), ""),
+    ("lookup tables alone", NEWC, [], {}, 0, lines("pal: a palette of 255 colours"), ""),
+    ("--depth for lookup tables", LOOKUP, ["--depth", "6"], {"pic": b""}, 2, "",
+     "pal: --depth applies to a raw table of 768 bytes only"),
+    ("230,148 bytes without NEWC", NEWC[:33536] + b"OLDC" + NEWC[33540:], [], {"pic": b""}, 2, "",
+     "pal: not a palette file or a picture tessera reads"),
+    *((f"{form} where a picture goes", jasc(COLOURS), [], {"a.gif": picture("gif", COLOURS), "t": data}, 2, "",
+       "t: a palette file, where a picture goes: the palette comes first, as in tessera-palette check PALETTE PICTURE...")
+      for form, data in (("raw table", rgb(VGA)), ("Adobe table", act(COLOURS)), ("lookup tables", LOOKUP),
+                         ("NEWC tables", NEWC))),
+    ("empty palette", b"", [], {"pic": b""}, 2, "", "pal: an empty file"),
+    ("empty picture", jasc(COLOURS), [], {"pic": b""}, 2, "", "pic: an empty file"),
+    ("palette a FIFO", FIFO, [], {"pic": b""}, 2, "", "pal: not a regular file"),
+    ("picture a FIFO", jasc(COLOURS), [], {"pic": FIFO}, 2, "", "pic: not a regular file"),
     ("damaged palette picture", picture("png", COLOURS)[:60], [], {"pic": b""}, 2, "", "pal: damaged or cut short"),
 ]
-
-
-def scaled(colours, bits):
-    return [tuple(v << 8 - bits | v >> 2 * bits - 8 for v in c) for c in colours]
 
 
 SHORT = bytes([0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 0, 0])
@@ -190,12 +223,17 @@ PREVIEW = [
     ("no frame", jasc(COLOURS), None, 2, "in.frm: no such file"),
     ("shorter than its header", jasc(COLOURS), frame(5, 3, ROWS)[:70], 2,
      "in.frm: not a frame: shorter than the 74-byte header"),
-    ("two frames' header", jasc(COLOURS), frame(5, 3, ROWS)[:9] + b"\2" + frame(5, 3, ROWS)[10:], 2,
-     "in.frm: not a single-frame header as tessera writes"),
-    ("a pixel too many", jasc(COLOURS), frame(5, 3, ROWS) + b"\0", 2, "in.frm: 90 bytes, where a frame of 5 x 3 has 89"),
-    ("a pixel short", jasc(COLOURS), frame(5, 3, ROWS)[:-1], 2, "in.frm: 88 bytes, where a frame of 5 x 3 has 89"),
+    *((f"not tessera's frame: {why}", jasc(COLOURS), data, 2, "in.frm: not a single frame as tessera writes it; "
+       "tessera-frm preview pal in.frm OUT.gif shows it") for why, data in (
+        ("two frames", frame(5, 3, ROWS)[:9] + b"\2" + frame(5, 3, ROWS)[10:]),
+        ("an fps", frame(5, 3, ROWS)[:5] + b"\x0a" + frame(5, 3, ROWS)[6:]),
+        ("a pixel too many", frame(5, 3, ROWS) + b"\0"), ("a pixel short", frame(5, 3, ROWS)[:-1]))),
     ("empty frame", jasc(COLOURS), frame(0, 3, []), 2, "in.frm: an empty frame, which a PNG can't hold"),
     ("damaged palette", jasc(COLOURS)[:-30], frame(5, 3, ROWS), 2, "pal: line 257: not a colour of three values 0 to 255"),
+    ("lookup tables: no colour shows black", LOOKUP, frame(5, 3, ROWS), 0,
+     [(0, 0, 0) if k == 3 else c for k, c in enumerate(scaled(VGA, 6))]),
+    ("empty file", jasc(COLOURS), b"", 2, "in.frm: an empty file"),
+    ("a FIFO", jasc(COLOURS), FIFO, 2, "in.frm: not a regular file"),
     *((f"{kind} picture, not a frame", gpl(COLOURS), picture(kind, SWAPPED), 0, COLOURS) for kind in ("bmp", "png", "gif",
                                                                                                       "tga", "pcx")),
 ]
@@ -236,10 +274,9 @@ class Palette(Case):
         for name, palette, options, pictures, status, out, err in CHECK:
             with self.subTest(name):
                 self.fresh()
-                self.put("pal", palette)
+                place(self, "pal", palette)
                 for picture_name, data in pictures.items():
-                    if data is not None:
-                        self.put(picture_name, data)
+                    place(self, picture_name, data)
                 self.assertEqual(run_palette(self, "check", *options, "pal", *pictures),
                                  (status, out, err and err + "\n"))
 
@@ -271,8 +308,7 @@ class Palette(Case):
             with self.subTest(name):
                 self.fresh()
                 self.put("pal", palette)
-                if frame_file is not None:
-                    self.put("in.frm", frame_file)
+                place(self, "in.frm", frame_file)
                 found = run_palette(self, "preview", "pal", "in.frm", "out.png")
                 self.assertEqual(found, (status, "", "" if status == 0 else result + "\n"))
                 left = {"pal", "in.frm", "out.png"} - ({"in.frm"} if frame_file is None else set()) - (

@@ -10,8 +10,8 @@ import sys
 import zlib
 
 from harness import Case, frame, make_bitmap, make_pcx, make_png, png_chunk, png_passes, png_predict, target
-from test_palette import COLOURS, ROWS, SWAPPED, VGA, corpus_pictures, gpl, jasc, lines, picture, pillow, rgb, \
-    run_palette, scaled
+from test_palette import COLOURS, FIFO, ROWS, SWAPPED, VGA, corpus_pictures, gpl, jasc, lines, picture, pillow, place, \
+    rgb, run_palette, scaled
 
 SPREAD = [(k * 25, 255 - k * 25, k * 97 % 256) for k in range(10)]  # apart at 5 bits too
 FIVE = scaled([tuple(v >> 3 for v in c) for c in SPREAD], 5)
@@ -71,6 +71,8 @@ DUPLICATE = COLOURS[:9] + [COLOURS[2]] + COLOURS[10:]
 SWAP_BACK = [bytes(4 if k == 3 else 3 if k == 4 else k for k in row) for row in ROWS]
 GIF_CLEAR = picture("gif", COLOURS)[:13 + 768] + b"\x21\xF9\x04\x01\0\0\x05\0" + picture("gif", COLOURS)[13 + 768:]
 KEPT = lines("pic: in order already, every pixel kept its index")
+NO_BLACK = bytes([64, 0, 0] + [63] * 12 + [1] * 3 + [63] * 750 + [0] * 32768)
+EARLIER = make_bitmap(2, 2)  # an earlier remap's, which a remap may replace
 
 
 def took(count):
@@ -165,6 +167,13 @@ REMAP = [
      "pic: a palette file, where a picture goes: the palette comes first, as in tessera-palette remap PALETTE PICTURE "
      "OUT", None),
     ("cut short", SPREAD, [], tga(pixels(SPREAD))[:-1], "o.bmp", 2, "pic: damaged or cut short", None),
+    ("an empty file", SPREAD, [], b"", "o.bmp", 2, "pic: an empty file", None),
+    ("a FIFO", SPREAD, [], FIFO, "o.bmp", 2, "pic: not a regular file", None),
+    # Lookup tables after the colours: entry 0, above 63, is no colour and shows black; black takes entry 5.
+    ("--nearest never takes no colour", NO_BLACK, ["--nearest"], png([[(0, 0, 0, 255), (4, 4, 4, 255)]]), "o.png", 0,
+     full(2, lines("pic: 1 pixel moved to the nearest colour, the farthest by 6.9")), [bytes([5, 5])]),
+    ("nor for a palette picture", NO_BLACK, ["--nearest"], picture("png", [(0, 0, 0)] * 10), "o.png", 0,
+     took(14) + lines("pic: 15 pixels moved to the nearest colour, the farthest by 6.9"), [bytes([5] * 5)] * 3),
     ("no picture", SPREAD, [], None, "o.bmp", 2, "pic: no such file", None),
 ]
 
@@ -199,6 +208,23 @@ WORDS = [
     ("preview to .bmp", {"t.frm": frame(5, 3, ROWS)}, ["preview", "pal", "t.frm", "t.bmp"], 2,
      ["preview writes a PNG, so OUT ends in .png, not t.bmp\ntessera-palette --help tells more\n"]),
     ("palette alone", {}, ["check", "pal"], 0, ["pal: a palette of 256 colours"]),
+    # An existing OUT is replaced only when it is what the command writes.
+    *((f"remap over {what}", {"o" + name[-4:]: data, **SHUFFLED}, ["remap", "pal", "t.png", "o" + name[-4:]], 2,
+       [f"o{name[-4:]}: {what}, which remap does not write; give OUT another name, or remove it first"])
+      for what, name, data in (("a full-colour PNG", ".png", png(pixels(COLOURS))),
+                               ("a Photoshop document", ".bmp", picture("psd", COLOURS)),
+                               ("a 4-bit indexed PNG", ".png", make_png(5, 3, ROWS, depth=4)),
+                               ("a 24-bit bitmap", ".bmp", bmp(pixels(COLOURS))))),
+    ("remap over a GIF", {"o.png": picture("gif", COLOURS), **SHUFFLED}, ["remap", "pal", "t.png", "o.png"], 0, [
+        "t.png: 2 of 15 pixels took another index"]),
+    ("preview over an unmarked PNG", {"o.png": picture("png", COLOURS), "t.frm": frame(5, 3, ROWS)},
+     ["preview", "pal", "t.frm", "o.png"], 2,
+     ["o.png: an 8-bit indexed PNG, not a preview; give OUT another name, or remove it first"]),
+    ("preview over a preview", {"o.png": make_png(5, 3, ROWS, before=(png_chunk(b"tEXt", b"Comment\0tessera preview"),)),
+                                "t.frm": frame(5, 3, ROWS)}, ["preview", "pal", "t.frm", "o.png"], 0, []),
+    ("a device name, on Windows", {}, ["check", "pal", "NUL"], 2, ["NUL: "]),  # on Linux no such file
+    ("remap to a read-only OUT", {"o.png": (picture("png", COLOURS), 0o444), **SHUFFLED},
+     ["remap", "pal", "t.png", "o.png"], 2, ["o.png: access denied"]),
 ]
 
 
@@ -228,16 +254,15 @@ class Remap(Case):
             with self.subTest(name):
                 self.fresh()
                 self.put("pal", palette if isinstance(palette, bytes) else jasc(palette))
-                self.put("o.bmp", b"earlier")
-                if data is not None:
-                    self.put("pic", data)
+                self.put("o.bmp", EARLIER)
+                place(self, "pic", data)
                 command = ["remap", *options, "pal", "pic", out] if out else ["check", *options, "pal", "pic"]
                 found, out_said, err = run_palette(self, *command)
                 self.assertEqual((found, out_said, err.split("\n")[0]), (status, "", said) if status == 2 else
                                  (status, said, ""))
                 self.assertEqual(self.files() - {"pic"}, {"pal", "o.bmp"} | ({out} if status == 0 else set()))
                 if status != 0:
-                    self.assertEqual(self.read("o.bmp"), b"earlier")
+                    self.assertEqual(self.read("o.bmp"), EARLIER)
                 elif indices == "same":
                     self.assertEqual(self.read(out), data)
                 else:
@@ -245,6 +270,8 @@ class Remap(Case):
                     if isinstance(palette, bytes):
                         table = [tuple(palette[k:k + 3]) for k in range(0, len(palette), 3)]
                         table = scaled(table, 6) if max(palette) < 64 else table
+                        if len(palette) > 772:  # 6-bit, with lookup tables after: no colour is black
+                            table = [(0, 0, 0) if max(c) > 63 else scaled([c], 6)[0] for c in table[:256]]
                     self.assertEqual(read_indexed(self.read(out)), (table, indices))
 
     def test_words(self):
@@ -252,15 +279,21 @@ class Remap(Case):
             with self.subTest(name):
                 self.fresh()
                 for path, data in {"pal": jasc(COLOURS), **files}.items():
-                    self.put(path, data) if data is not None else os.mkdir(self.path(path))
+                    self.put(path, *data) if isinstance(data, tuple) else self.put(path, data) if data is not None \
+                        else os.mkdir(self.path(path))
                 before = {path: self.read(path) for path in self.files()}
-                found, out, err = run_palette(self, *command)
+                found, out, err = self.run_tool(target.palette_program, *command, unprivileged=any(
+                    isinstance(data, tuple) for data in files.values()))
                 self.assertEqual(found, status, out + err)
                 for word in words:
-                    self.assertIn(word, out + err)
+                    self.assertIn(word + "not a regular file" * (word == "NUL: " and bool(target.wine)), out + err)
                 self.assertNotIn("Usage:", err)
                 if status != 0:
                     self.assertEqual({path: self.read(path) for path in self.files()}, before)
+                if status == 2:  # nothing said on standard output of what didn't happen
+                    self.assertEqual(out, "")
+                elif command[0] in ("preview", "remap"):
+                    self.assertNotEqual(self.read(command[-1]), before.get(command[-1]))
 
     def test_exact_agrees_with_pillow_and_nearest_with_a_search(self):
         """Pictures of a palette of well-separated colours, remapped exactly,

@@ -231,10 +231,14 @@ class Stops(Case):
                 self.fresh()
                 self.stop(bitmap, code, reported=False, **options)
 
-    def test_input_is_a_directory(self):
-        os.mkdir(self.path(INPUT))
-        self.stop(None, CODE["directory in the way"])
-        self.assertTrue(os.path.isdir(self.path(INPUT)))
+    def test_input_is_no_file(self):
+        """A folder, or a FIFO no one writes (which must not hold the run)."""
+        for make, code in [(os.mkdir, CODE["directory in the way"]), (os.mkfifo, CODE["not a regular file"])]:
+            with self.subTest(make.__name__):
+                self.fresh()
+                make(self.path(INPUT))
+                self.stop(None, code)
+                self.assertFalse(os.path.isfile(self.path(INPUT)))
 
 
 class HeldFrame(Case):
@@ -275,29 +279,34 @@ class HeldFrame(Case):
         input keeps the run still until the scanner has tried. The run ends
         with 0 or with its code, and nothing named tessera-* remains once the
         scanner lets go."""
-        os.mkfifo(self.path(INPUT))
+        put_busy_input(self)
         self.put("pic.frm", self.OLD)
         command = self.launcher_command(b"tessera pic.bmp", "--hold", "tessera-*.tmp", "rw", "5000")
         with subprocess.Popen(command, cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as launcher:
             for tried in launcher.stderr:  # past any message of Wine's
                 if re.match(rb"held|refused", tried):
                     break
-            fifo = os.open(self.path(INPUT), os.O_WRONLY | os.O_NONBLOCK)
-            os.write(fifo, make_bitmap(3, 2))
-            os.close(fifo)
             out, self.stderr = launcher.communicate(timeout=120)
         if launcher.returncode != 0:
             self.assert_stopped(launcher.returncode, out, launcher.returncode, others={"pic.frm"})
         self.assertEqual({name for name in self.files() if name.startswith("tessera-")}, set(), tried)
 
 
+def put_busy_input(case):
+    """A bitmap of 16384 x 16384 zeros as the input, sparse on disk: reading
+    it and writing its frame keep a run busy while its temporary file exists
+    (only a regular file is read, so a FIFO can't hold it)."""
+    case.put(INPUT, with_size(16384, 16384)[:-4])
+    os.truncate(case.path(INPUT), os.path.getsize(case.path(INPUT)) + 16384 * 16384)
+
+
 class Interruptions(Case):
-    """An interruption while the temporary file exists (a FIFO as the input
-    holds the run there) removes it and ends the run the way the caller
-    expects, without a report; the earlier frame stays whole."""
+    """An interruption while the temporary file exists (a large input keeps
+    the run there) removes it and ends the run the way the caller expects,
+    without a report; the earlier frame stays whole."""
 
     def interrupted(self):
-        os.mkfifo(self.path(INPUT))
+        put_busy_input(self)
         self.put("pic.frm", self.OLD)
 
     def wait_for_temporary(self, process):
