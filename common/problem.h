@@ -24,6 +24,10 @@ struct FileProblem {
 // What went wrong with the file `name`, in words.
 std::string FileProblemWords(const FileProblem& problem, const std::string& name);
 
+// Opens a file to read, refusing one that is empty (or, through the
+// platform, one that is not a regular file); its size in `size`.
+FileHandle OpenToRead(const char* name, uint64_t* size);
+
 // Writes all of `size` bytes, or stops.
 void WriteBytes(FileHandle output, const void* bytes, uint32_t size);
 

@@ -2,6 +2,7 @@
 // a stop does in tessera (files closed, blocks released, a pending temporary
 // file removed), the reason is thrown to the command as a FileProblem, which
 // reports it against the file it was reading and goes on with the next one.
+// Beside them, the reading and writing every tool's files share.
 #include "frontend/stop.h"
 
 #include <cstdint>
@@ -60,4 +61,12 @@ void WriteBytes(FileHandle output, const void* bytes, uint32_t size) {
   uint32_t done;
   if (uint32_t error = FileWrite(output, bytes, size, &done)) StopWithCode(error);
   if (done != size) StopWithCode(kShortWrite);
+}
+
+FileHandle OpenToRead(const char* name, uint64_t* size) {
+  FileHandle input;
+  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
+  if (uint32_t error = FileSize(input, size)) StopWithCode(error);
+  if (*size == 0) ThrowProblem("an empty file");
+  return input;
 }

@@ -72,15 +72,6 @@ Form TellForm(FileHandle input, uint64_t size, const uint8_t* start, uint32_t go
   return headed ? kHeadedPicture : kNoForm;
 }
 
-// Opens a file to read, refusing an empty one; its size in `size`.
-FileHandle OpenToRead(const char* name, uint64_t* size) {
-  FileHandle input;
-  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
-  if (uint32_t error = FileSize(input, size)) StopWithCode(error);
-  if (*size == 0) ThrowProblem("an empty file");
-  return input;
-}
-
 // Opens a palette file and tells its form by its first bytes and its size.
 Form OpenAndTell(const char* name, FileHandle* input, uint64_t* size) {
   *input = OpenToRead(name, size);
