@@ -188,13 +188,13 @@ void TakeGifFrame(const GifScreen& screen, const GifImage& image, const uint8_t*
 // The frames of one file: a picture's, or every image's of an animated GIF.
 void ReadFrames(Maker* maker, const std::string& name) {
   maker->blame = name;
-  FileHandle input;
-  if (uint32_t error = FileOpenForReading(name.c_str(), &input)) StopWithCode(error);
-  uint8_t start[6];
+  uint64_t size;
+  const FileHandle input = OpenToRead(name.c_str(), &size);
+  uint8_t start[kStartSize];
   uint32_t got;
   if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
   if (uint32_t error = FileSeek(input, 0)) StopWithCode(error);
-  if (got == 6 && (std::equal(start, start + 6, "GIF87a") || std::equal(start, start + 6, "GIF89a"))) {
+  if (PickReader(start, got) == ReadGif) {
     GifWalk walk = {0};
     maker->images = 0;
     try {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/gif_writer.h"
+#include "common/output_check.h"
 #include "common/png_writer.h"
 #include "common/problem.h"
 #include "frm/frm.h"
@@ -173,8 +174,10 @@ int RunPreview(const std::vector<std::string>& arguments) {
   }
   Palette palette;
   FrmFile frm;
-  const std::string* name = &palette_name;
+  const std::string* name = &out;
   try {
+    CheckPreviewOutput(out.c_str());  // before anything is read: OUT may only be an earlier preview
+    name = &palette_name;
     LoadPalette(palette_name.c_str(), 0, &palette);
     name = &frm_name;
     ReadFrm(frm_name.c_str(), &frm);

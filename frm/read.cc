@@ -21,16 +21,12 @@ std::string Number(uint64_t n) { return std::to_string(n); }
 std::string FrameWhere(uint32_t d, uint64_t k) { return "direction " + Number(d) + ", frame " + Number(k) + ": "; }
 
 void ReadWhole(const char* name, std::vector<uint8_t>* bytes) {
-  FileHandle input;
-  if (uint32_t error = FileOpenForReading(name, &input)) StopWithCode(error);
   uint64_t size;
-  if (uint32_t error = FileSize(input, &size)) StopWithCode(error);
+  const FileHandle input = OpenToRead(name, &size);
   if (size >= kBlockLimit) ThrowProblem("too large for an FRM: 2 GiB or more");
   bytes->resize(size);
-  uint32_t done = 0;
-  if (size > 0) {
-    if (uint32_t error = FileRead(input, bytes->data(), static_cast<uint32_t>(size), &done)) StopWithCode(error);
-  }
+  uint32_t done;
+  if (uint32_t error = FileRead(input, bytes->data(), static_cast<uint32_t>(size), &done)) StopWithCode(error);
   if (done != size) StopWithCode(kShortRead);
   if (uint32_t error = FileClose(input)) StopWithCode(error);
 }

@@ -84,6 +84,7 @@ ERRORS = [  # files, arguments, what standard error says
     ({}, ["--size", "out.frm", "d.bmp"], "no option --size"),
     ({}, ["out.frm", "./out.frm"], "is the input ./out.frm itself"),
     ({}, ["out.frm", "none.bmp"], "none.bmp: no such file"),
+    ({"e.png": b""}, ["out.frm", "e.png"], "e.png: an empty file"),
     (WALK, ["out.frm", "walk/x*"], "walk/x*: matches no file"),
     ({"empty/a.txt": b""}, ["out.frm", "empty"], "empty: holds no picture"),
     ({**ONE, **CROP}, ["out.frm", "one", "a.bmp"], "one: holds frames.txt, so it must be make's only input"),

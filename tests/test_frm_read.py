@@ -9,6 +9,7 @@ import zlib
 
 from harness import Case, frm_frame as F, make_frm, target
 from test_corpus import chunks
+from test_palette import FIFO, place
 
 PALETTE = bytes(k // 12 for k in range(768))  # a raw table of 6-bit values
 PLTE = bytes(k // 12 << 2 | k // 192 for k in range(768))
@@ -23,6 +24,8 @@ WALK = [[F(5, 3), F(3, 4, offset=(1, 0)), F(4, 4, offset=(2, -1))]]
 # name, FRM, the info lines after its direction and frame lines (or its error), status.
 INFO = [
     ("regular", SIX, [], 0),
+    ("empty", b"", "an empty file", 2),
+    ("a FIFO", FIFO, "not a regular file", 2),
     ("version", make_frm([[F(1, 1)]], version=3), ["version 3, not 4"], 1),
     ("direction 0 late", make_frm([[F(1, 1)]], offsets=[12] * 6)[:62] + bytes(12) + F(1, 1),
      ["direction 0 starts at 12, not 0"], 1),
@@ -113,7 +116,8 @@ class FrmRead(Case):
     def test_info(self):
         for name, frm, said, status in INFO:
             with self.subTest(name):
-                self.put("a.frm", frm)
+                self.fresh()
+                place(self, "a.frm", frm)
                 got, out, err = self.run_frm("info", "a.frm")
                 self.assertEqual(got, status, out + err)
                 if status == 2:
