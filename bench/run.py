@@ -5,6 +5,7 @@ otherwise write, a short Python program with Pillow.
 
     bench/run.py [--program build/tessera] [--palette-program build/tessera-palette]
                  [--decode-time build/decode_time] [--runs 200]
+                 [--frm-program build/tessera-frm [--frm-runs 5] [--frm-only]]
 
 For each bitmap it makes, the three commands run in turn, alternating, in the
 same directory; the table gives the median wall time of each, the ratios, and
@@ -22,6 +23,12 @@ drawn picture saved as a full-colour PNG against tessera's conversion of its
 indexed PNG, and remap --nearest of a 640 × 480 photograph-like picture
 against 256 colours; and at the end the time and peak memory of the stops
 for two files of a few bytes that announce pictures of gigabytes.
+With --frm-program, a last table times tessera-frm: make of 1,200 frames of
+80 × 100 in six directions of 200, from indexed PNGs and from bitmaps in a
+folder, against one `cat` of every input into the output (the floor) and a
+Pillow script doing the same job in one process; explode of the result
+against a Pillow script writing the same PNGs and frames.txt; info of it; and
+make's and info's peak memory against what they may hold.
 It prints figures and judges nothing: a busy machine gives slower figures,
 not a failure.
 """
@@ -249,11 +256,19 @@ def main():
     parser.add_argument("--runs", type=int, default=200, help="runs of tessera and cp for the smallest bitmap")
     parser.add_argument("--python", default="/usr/bin/python3", help="a Python that has Pillow")
     parser.add_argument("--decode-time", default="build/decode_time", help="tessera's readers timed in a process")
+    parser.add_argument("--frm-program", help="tessera-frm: its make, explode and info of 1,200 frames, at the end")
+    parser.add_argument("--frm-runs", type=int, default=5, help="runs of each tessera-frm job")
+    parser.add_argument("--frm-only", action="store_true", help="only the tessera-frm jobs")
     args = parser.parse_args()
+    if args.frm_only and not args.frm_program:
+        parser.error("--frm-only needs --frm-program")
     program = os.path.abspath(args.program)
     pillow = subprocess.run([args.python, "-c", "import PIL"], capture_output=True).returncode == 0
     if not pillow:
         print(f"note: {args.python} has no Pillow (Debian: python3-pil); its column stays empty", file=sys.stderr)
+    if args.frm_only:
+        frm_benchmark(args.frm_program, args.python, pillow, args.frm_runs)
+        return
 
     drawn = drawn_picture(640, 480)
     cases = [(f"{width} × {height}", width, height, bitmap(width, height), 0) for width, height in SIZES]
@@ -362,6 +377,8 @@ def main():
         print(f"tessera-palette remap --nearest of a 640 × 480 photograph against 256 colours: {remap[2]:.2f} ms")
     for label, seconds, peak in small_files_of_large_pictures(program, os.path.abspath(args.palette_program)):
         print(f"{label}: stops in {seconds * 1000:.1f} ms, peak memory {peak} KiB")
+    if args.frm_program:
+        frm_benchmark(args.frm_program, args.python, pillow, args.frm_runs)
 
 
 def against_uncompressed(program, data, uncompressed, runs):
@@ -490,6 +507,192 @@ def small_files_of_large_pictures(program, palette_program):
             start = time.perf_counter()
             subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             yield label, time.perf_counter() - start, peak_memory_kib(command, work, check=False)
+    finally:
+        shutil.rmtree(work)
+
+
+# tessera-frm make's job as a user would write it with Pillow: the folder's
+# pictures in natural name order, each one frame of its palette indices,
+# dealt into six equal directions, the header and frames written with struct.
+PILLOW_MAKE = r"""
+import os, re, struct, sys
+from PIL import Image
+out_name, folder = sys.argv[1], sys.argv[2]
+def natural(name):
+    return [(0, int(run), len(run)) if run.isdigit() else (1, run.lower()) for run in re.findall(r"\d+|\D+", name)]
+names = sorted((name for name in os.listdir(folder) if name.lower().endswith((".png", ".bmp"))), key=natural)
+frames = []
+for name in names:
+    with Image.open(os.path.join(folder, name)) as image:
+        width, height = image.size
+        frames.append(struct.pack(">HHIhh", width, height, width * height, 0, 0) + image.tobytes())
+per, starts, at = len(frames) // 6, [], 0
+for d in range(6):
+    starts.append(at)
+    at += sum(map(len, frames[d * per:(d + 1) * per]))
+with open(out_name, "wb") as out:
+    out.write(struct.pack(">IHHH12h6II", 4, 10, 0, per, *[0] * 12, *starts, at) + b"".join(frames))
+"""
+
+# tessera-frm explode's job with Pillow: each frame an indexed PNG with the
+# palette and index 0 transparent, at zlib's fastest level as explode writes
+# them, and frames.txt listing them.
+PILLOW_EXPLODE = r"""
+import os, struct, sys
+from PIL import Image
+palette_name, frm_name, folder = sys.argv[1:4]
+with open(palette_name, "rb") as f:
+    palette = f.read(768)
+with open(frm_name, "rb") as f:
+    data = f.read()
+version, fps, action, per = struct.unpack_from(">IHHH", data, 0)
+shifts, starts = struct.unpack_from(">12h", data, 10), struct.unpack_from(">6I", data, 34)
+os.makedirs(folder, exist_ok=True)
+lines = [f"fps {fps}", f"action-frame {action}"]
+for d in range(6):
+    lines.append(f"direction {d}" + (f" shift {shifts[d]} {shifts[6 + d]}" if shifts[d] or shifts[6 + d] else ""))
+    at = 62 + starts[d]
+    for k in range(per):
+        width, height, count, x, y = struct.unpack_from(">HHIhh", data, at)
+        image = Image.frombytes("P", (width, height), data[at + 12:at + 12 + width * height])
+        image.putpalette(palette)
+        name = f"{d}-{k:03}.png"
+        image.save(os.path.join(folder, name), transparency=0, compress_level=1)
+        lines.append(f"frame {name}" + (f" offset {x} {y}" if x or y else ""))
+        at += 12 + count
+with open(os.path.join(folder, "frames.txt"), "w") as f:
+    f.write("\n".join(lines) + "\n")
+"""
+
+
+def sprite(direction, k, width=80, height=100):
+    """A walking figure on index 0, as an animation's frame is drawn: flat
+    areas of a few indices (head, hair, shirt with its outline, arms, legs,
+    shoes), arms and legs swinging over a walk of 8, colours by direction,
+    and a badge that moves with k so that no two frames of a run are equal."""
+    phase = k % 8
+    swing = (phase if phase < 4 else 8 - phase) - 2  # -2 to 2
+    middle = width // 2
+    rows = []
+    for y in range(height):
+        row = bytearray(width)
+        if 8 <= y < 28:
+            half = int((100 - (y - 18) ** 2) ** 0.5)
+            row[middle - half:middle + half + 1] = bytes([20 if y < 13 else 60]) * (2 * half + 1)
+        if 28 <= y < 62:
+            row[middle - 11:middle + 11] = bytes([99 + 8 * direction]) + bytes([100 + 8 * direction]) * 20 + bytes(
+                [99 + 8 * direction])
+        for side, sign in ((middle - 17, 1), (middle + 11, -1)):
+            top = 30 + sign * swing
+            if top <= y < top + 26:
+                row[side:side + 6] = bytes([101 + 8 * direction]) * 5 + bytes([60])
+        if 62 <= y < 96:
+            for left, sign in ((middle - 10, 1), (middle + 2, -1)):
+                at = left + sign * swing * (y - 62) // 8
+                row[at:at + 8] = bytes([140 + direction if y < 92 else 30]) * 8
+        if y == 40 or y == 41:
+            at = middle - 9 + k % 17
+            row[at:at + 2] = b"\xf0\xf0"
+        rows.append(bytes(row))
+    return rows
+
+
+def timed(command, cwd, output, to_file=False):
+    """The wall time of `command`, with `output` (a file or a folder) removed
+    first; with to_file, standard output goes to `output`."""
+    path = os.path.join(cwd, output)
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    elif os.path.exists(path):
+        os.remove(path)
+    with open(path if to_file else os.devnull, "wb") as out:
+        start = time.perf_counter()
+        subprocess.run(command, cwd=cwd, check=True, stdout=out)
+        return time.perf_counter() - start
+
+
+def frm_benchmark(frm_program, python, pillow, runs):
+    """tessera-frm's make of 1,200 frames of 80 × 100 (six directions of 200)
+    from indexed PNGs and from 8-bit bitmaps, each against the I/O floor (one
+    cat of every input into the output) and a Pillow script; explode of the
+    result against a Pillow script; info of it; make's peak memory."""
+    frm_program = os.path.abspath(frm_program)
+    work = tempfile.mkdtemp(prefix="tessera-bench-frm-")
+    try:
+        sizes = {}
+        for folder in ("png", "bmp"):
+            os.mkdir(os.path.join(work, folder))
+        names = {"png": [], "bmp": []}
+        largest = {"png": 80 * 100, "bmp": 80 * 100}  # the larger of a file and its pixels
+        for n in range(1200):
+            rows = sprite(n // 200, n % 200)
+            for folder, data in (("png", indexed_png(80, 100, rows)), ("bmp", bitmap(80, 100, rows))):
+                name = f"{folder}/walk{n + 1:04}.{folder}"
+                with open(os.path.join(work, name), "wb") as f:
+                    f.write(data)
+                names[folder].append(name)
+                sizes[folder] = sizes.get(folder, 0) + len(data)
+                largest[folder] = max(largest[folder], len(data))
+        with open(os.path.join(work, "palette.pal"), "wb") as f:
+            f.write(bytes(range(256)) * 3)
+        for name, script in (("make.py", PILLOW_MAKE), ("explode.py", PILLOW_EXPLODE)):
+            with open(os.path.join(work, name), "w") as f:
+                f.write(script)
+        jobs = {}  # name: (command, output, to_file)
+        for folder in ("png", "bmp"):
+            jobs[f"make {folder}"] = ([frm_program, "make", "--directions", "6", f"{folder}.frm", folder],
+                                      f"{folder}.frm", False)
+            jobs[f"floor {folder}"] = (["cat", *names[folder]], "floor.frm", True)
+            if pillow:
+                jobs[f"Pillow {folder}"] = ([python, "make.py", "pillow.frm", folder], "pillow.frm", False)
+        # The rows after make's need its output; make it once, and check
+        # the Pillow script writes the same file.
+        subprocess.run(jobs["make png"][0], cwd=work, check=True, stdout=subprocess.DEVNULL)
+        with open(os.path.join(work, "png.frm"), "rb") as f:
+            frm = f.read()
+        os.rename(os.path.join(work, "png.frm"), os.path.join(work, "out.frm"))
+        if pillow:
+            subprocess.run(jobs["Pillow png"][0], cwd=work, check=True)
+            with open(os.path.join(work, "pillow.frm"), "rb") as f:
+                if f.read() != frm:
+                    print("note: the Pillow script's FRM differs from tessera-frm make's", file=sys.stderr)
+        jobs["explode"] = ([frm_program, "explode", "palette.pal", "out.frm", "exploded"], "exploded", False)
+        if pillow:
+            jobs["Pillow explode"] = ([python, "explode.py", "palette.pal", "out.frm", "pillow-exploded"],
+                                      "pillow-exploded", False)
+        jobs["info"] = ([frm_program, "info", "out.frm"], "none", False)
+        # The PNGs' floor writes their 1.25 MB, not the FRM's 9.6 MB: what
+        # writing the FRM alone costs, for scale.
+        jobs["cat FRM"] = (["cat", "out.frm"], "copy.frm", True)
+        times = {name: [] for name in jobs}
+        for _ in range(runs):
+            for name, (command, output, to_file) in jobs.items():
+                times[name].append(timed(command, work, output, to_file))
+        median = {name: statistics.median(values) * 1000 for name, values in times.items()}
+
+        print()
+        print(f"tessera-frm, 1,200 frames of 80 × 100 in six directions of 200 ({len(frm)} bytes of FRM; "
+              f"{sizes['png']} bytes of indexed PNGs, {sizes['bmp']} of bitmaps), median of {runs} runs; "
+              f"the floor is `cat walk0001.EXT … walk1200.EXT > floor.frm`, one cat of every input:")
+        print("| job | tessera-frm | floor (cat) | Pillow | tessera-frm / floor | tessera-frm / Pillow | target |")
+        print("|---|---:|---:|---:|---:|---:|---:|")
+        rows = [("make from indexed PNGs", "make png", "floor png", "Pillow png", "1.5 × floor"),
+                ("make from bitmaps", "make bmp", "floor bmp", "Pillow bmp", "1.3 × floor"),
+                ("explode", "explode", None, "Pillow explode", "0.5 × Pillow"), ("info", "info", None, None, "")]
+        for label, ours, floor, theirs, target in rows:
+            cells = [f"{median[ours]:.1f} ms"]
+            for other in (floor, theirs):
+                cells.append(f"{median[other]:.1f} ms" if other in median else "")
+            for other in (floor, theirs):
+                cells.append(f"{median[ours] / median[other]:.2f}" if other in median else "")
+            print(f"| {label} | {' | '.join(cells)} | {target} |")
+        print(f"`cat out.frm > copy.frm`, writing the FRM alone: {median['cat FRM']:.1f} ms")
+        for folder in ("png", "bmp"):
+            peak = peak_memory_kib(jobs[f"make {folder}"][0], work)
+            print(f"make from {folder.upper()}s: peak memory {peak} KiB; output + largest picture + 2 MiB: "
+                  f"{(len(frm) + largest[folder]) / 1024 + 2048:.0f} KiB")
+        peak = peak_memory_kib(jobs["info"][0], work)
+        print(f"info: peak memory {peak} KiB; the file + 2 MiB: {len(frm) / 1024 + 2048:.0f} KiB")
     finally:
         shutil.rmtree(work)
 
