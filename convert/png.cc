@@ -68,12 +68,16 @@ bool IsType(const uint8_t type[4], const char* name) { return std::memcmp(type, 
 
 // Where the reading stands: the next chunk's position, and the block that
 // holds the last chunk read, data and CRC, grown to the largest one yet.
+// The next chunk's head comes in the same read as the chunk before it, when
+// the file holds one.
 struct Chunks {
   FileHandle input;
   uint64_t file_size;
   uint64_t position;
   uint8_t* data;
   uint64_t capacity;
+  bool head_held;
+  uint8_t next_head[8];
 };
 
 // Reads the next chunk whole into `chunks->data`, checks its CRC and returns
@@ -81,8 +85,13 @@ struct Chunks {
 uint32_t ReadChunk(Chunks* chunks, uint8_t type[4]) {
   uint8_t head[8];
   uint32_t done;
-  if (uint32_t error = FileRead(chunks->input, head, sizeof head, &done)) StopWithCode(error);
-  if (done != sizeof head) StopWithCode(kShortRead);
+  if (chunks->head_held) {
+    std::memcpy(head, chunks->next_head, sizeof head);
+    chunks->head_held = false;
+  } else {
+    if (uint32_t error = FileRead(chunks->input, head, sizeof head, &done)) StopWithCode(error);
+    if (done != sizeof head) StopWithCode(kShortRead);
+  }
   const uint32_t length = LoadBig32(head);
   std::memcpy(type, head + 4, 4);
   // A length the rest of the file can't hold: the file is cut short.
@@ -90,15 +99,24 @@ uint32_t ReadChunk(Chunks* chunks, uint8_t type[4]) {
     StopWithCode(kShortRead);
   }
   const uint64_t size = uint64_t{length} + 4;
-  if (size >= kBlockLimit) StopWithCode(kOutOfMemory);
-  if (size > chunks->capacity) {
+  const uint64_t ahead = chunks->file_size - chunks->position - 8 - size >= 8 ? 8 : 0;
+  if (size + ahead >= kBlockLimit) StopWithCode(kOutOfMemory);
+  if (size + ahead > chunks->capacity) {
     ReleaseBlock(chunks->data);
-    chunks->capacity = std::max<uint64_t>(size, 64 << 10);
+    // Room for the chunks to come too, but never more than the file holds:
+    // a small picture's block is small.
+    chunks->capacity = std::max<uint64_t>(size + ahead, std::min<uint64_t>(64 << 10, chunks->file_size));
     chunks->data = static_cast<uint8_t*>(AllocateBlock(chunks->capacity));
     if (chunks->data == nullptr) StopWithCode(kOutOfMemory);
   }
-  if (uint32_t error = FileRead(chunks->input, chunks->data, static_cast<uint32_t>(size), &done)) StopWithCode(error);
-  if (done != size) StopWithCode(kShortRead);
+  if (uint32_t error = FileRead(chunks->input, chunks->data, static_cast<uint32_t>(size + ahead), &done)) {
+    StopWithCode(error);
+  }
+  if (done != size + ahead) StopWithCode(kShortRead);
+  if (ahead > 0) {
+    std::memcpy(chunks->next_head, chunks->data + size, sizeof chunks->next_head);
+    chunks->head_held = true;
+  }
   uLong crc = crc32(crc32(0, type, 4), chunks->data, length);
   if (crc != LoadBig32(chunks->data + length)) StopWithCode(kShortRead);
   chunks->position += size + 8;
@@ -170,7 +188,7 @@ struct PngImage {
 
 // Reads IHDR; stops with 201 for a size or method neither reader takes.
 void ReadHeader(FileHandle input, PngImage* image) {
-  image->chunks = {input, 0, 8, nullptr, 0};
+  image->chunks = {input, 0, 8, nullptr, 0, false, {}};
   if (uint32_t error = FileSize(input, &image->chunks.file_size)) StopWithCode(error);
   if (uint32_t error = FileSeek(input, 8)) StopWithCode(error);
   uint8_t type[4];

@@ -193,8 +193,8 @@ void ReadFrames(Maker* maker, const std::string& name) {
   uint8_t start[kStartSize];
   uint32_t got;
   if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
-  if (uint32_t error = FileSeek(input, 0)) StopWithCode(error);
-  if (PickReader(start, got) == ReadGif) {
+  const Reader reader = PickReader(start, got);
+  if (reader == ReadGif) {
     GifWalk walk = {0};
     maker->images = 0;
     try {
@@ -206,7 +206,7 @@ void ReadFrames(Maker* maker, const std::string& name) {
     if (maker->images == 0) ThrowProblem("a GIF without an image");
   } else {
     maker->all_gifs = false;
-    const Picture picture = ReadPicture(input, nullptr, nullptr);
+    const Picture picture = reader(input, start, got, nullptr);  // as ReadPicture reads it, from its start
     const bool up = !picture.top_down && picture.height > 0 && picture.rows != nullptr;
     const ptrdiff_t stride = static_cast<ptrdiff_t>(picture.stride);
     TakePicture(maker, {up ? picture.rows + (picture.height - 1) * stride : picture.rows, up ? -stride : stride,

@@ -88,7 +88,8 @@ uint32_t KeepAboveStandardStreams(int* fd) {
 // or a device would hold it, or every read after it, forever. Anything but a
 // regular file is refused before a byte of it is read, a folder as EISDIR,
 // the rest (a FIFO, a device, a socket) as kNotRegularFile, whether it opens
-// or not. The file then reads as any other, waiting as reads do.
+// or not. O_NONBLOCK stays: it changes nothing for a regular file, whose
+// reads and writes wait as ever.
 uint32_t OpenTracked(const char* name, int access, FileHandle* file) {
   int fd = open(name, access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   struct stat info;
@@ -105,12 +106,6 @@ uint32_t OpenTracked(const char* name, int access, FileHandle* file) {
   if (!S_ISREG(info.st_mode)) {
     close(fd);
     return S_ISDIR(info.st_mode) ? EISDIR : kNotRegularFile;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    int error = errno;
-    close(fd);
-    return error;
   }
   if (uint32_t error = KeepAboveStandardStreams(&fd)) return error;
   Track(fd);
