@@ -1,10 +1,10 @@
 // libFuzzer target for tessera-frm. Each input is parsed as a frames.txt and
 // written as "x.frm" in a private directory, which the commands then read
-// through their own entry points, as the program would run them:
-// info, explode into "out", preview as a GIF and as a PNG sheet, and make of
-// the exploded folder. The outcome is checked against one worked out from
-// the input's bytes alone (Expect), by a walk of the layout in frm.h of its
-// own:
+// through their own entry points, as the program would run them: info,
+// explode into "out", preview as a GIF (of a direction the input's size
+// picks) and as a PNG sheet, and make of the exploded folder. The outcome is
+// checked against one worked out from the input's bytes alone (Expect), by a
+// walk of its own of the layout in frm.h:
 // - info's status and explode's are the walk's: 0 regular, 1 irregular,
 //   2 unreadable;
 // - an explode that succeeds leaves frames.txt and exactly the pictures it
@@ -63,18 +63,18 @@ int64_t Signed16(const uint8_t* bytes) { return static_cast<int16_t>(Big16(bytes
 int64_t Big32(const uint8_t* bytes) { return Big16(bytes) << 16 | Big16(bytes + 2); }
 
 // What the input's bytes call for: the status info and explode give, the
-// stored frames with pixels, the sides of direction 0's screen and of the
+// stored frames with pixels, the sides of each direction's screen and of the
 // sheet (0 when unreadable), and whether the action frame is past the last.
 struct Expected {
   int status;
   uint64_t pictures;
-  int64_t screen_width, screen_height;
+  int64_t screen_width[6], screen_height[6];
   uint64_t sheet_width, sheet_height;
   bool action_past_last;
 };
 
 Expected Expect(const uint8_t* data, size_t size) {
-  Expected expected = {2, 0, 0, 0, 0, 0, false};
+  Expected expected = {2, 0, {}, {}, 0, 0, false};
   if (size < 62 || Big16(data + 8) == 0) return expected;
   const int64_t frames = Big16(data + 8), area = static_cast<int64_t>(size) - 62;
   const uint8_t* frame_area = data + 62;
@@ -84,9 +84,13 @@ Expected Expect(const uint8_t* data, size_t size) {
   int64_t sheet[4] = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};  // left, top, right, bottom
   for (int d = 0; d < 6; ++d) {
     int64_t start = Big32(data + 34 + 4 * d);
-    bool shared = false;
-    for (int e = 0; e < d; ++e) shared = shared || Big32(data + 34 + 4 * e) == start;
-    if (shared) continue;
+    int owner = d;
+    for (int e = d - 1; e >= 0; --e) owner = Big32(data + 34 + 4 * e) == start ? e : owner;
+    if (owner != d) {  // the same frames moved by another shift: a screen of the same size
+      expected.screen_width[d] = expected.screen_width[owner],
+      expected.screen_height[d] = expected.screen_height[owner];
+      continue;
+    }
     ++stored;
     regular = regular && start == next;
     int64_t box[4] = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
@@ -107,7 +111,7 @@ Expected Expect(const uint8_t* data, size_t size) {
       expected.pictures += width * height > 0;
       at += 12 + count;
     }
-    if (d == 0) expected.screen_width = box[2] - box[0], expected.screen_height = box[3] - box[1];
+    expected.screen_width[d] = box[2] - box[0], expected.screen_height[d] = box[3] - box[1];
     total += at - start;
     end = std::max(end, at);
     next = at;
@@ -209,8 +213,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  const int animated = RunPreview({"pal", "x.frm", "p.gif"});
-  const bool screen_fits = expected.screen_width <= 65535 && expected.screen_height <= 65535;
+  const uint32_t d = size % 6;
+  const int animated = RunPreview({"--direction", std::to_string(d), "pal", "x.frm", "p.gif"});
+  const bool screen_fits = expected.screen_width[d] <= 65535 && expected.screen_height[d] <= 65535;
   Require(animated == (expected.status < 2 && screen_fits ? 0 : 2), "preview's GIF status is not the file's");
   Require(std::filesystem::exists("p.gif") == (animated == 0), "a GIF written on a failure, or none on success");
   const uint64_t width = expected.sheet_width, height = expected.sheet_height;
