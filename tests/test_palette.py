@@ -310,7 +310,8 @@ class Palette(Case):
                 self.put("pal", palette)
                 place(self, "in.frm", frame_file)
                 found = run_palette(self, "preview", "pal", "in.frm", "out.png")
-                self.assertEqual(found, (status, "", "" if status == 0 else result + "\n"))
+                self.assertEqual(found, (status, "out.png: a preview of in.frm\n" if status == 0 else "",
+                                         "" if status == 0 else result + "\n"))
                 left = {"pal", "in.frm", "out.png"} - ({"in.frm"} if frame_file is None else set()) - (
                     {"out.png"} if status else set())
                 self.assertEqual(self.files(), left)  # no temporary file either
@@ -332,7 +333,8 @@ class Palette(Case):
                 continue
             self.put(f"{k}.frm", frame(width, height, [pixels[y * width:(y + 1) * width] for y in range(height)]))
             with self.subTest(path):
-                self.assertEqual(run_palette(self, "preview", path, f"{k}.frm", f"{k}.png"), (0, "", ""))
+                self.assertEqual(run_palette(self, "preview", path, f"{k}.frm", f"{k}.png"),
+                                 (0, f"{k}.png: a preview of {k}.frm\n", ""))
                 made.append((path, self.path(f"{k}.png"), colours))
         for (path, _, colours), (_, _, _, _, read) in zip(made, pillow(self, [png for _, png, _ in made])):
             with self.subTest(path, by="Pillow"):

@@ -148,8 +148,8 @@ REMAP = [
     ("RGB PNG without IEND", COLOURS, [], png(pixels(COLOURS))[:-12], "o.png", 0, full(), ROWS),
     ("PCX of three planes", COLOURS, [], make_pcx(5, 3, planes=3, rle=False, data=b"".join(
         bytes(COLOURS[k][c] for k in row).ljust(6, b"\0") for row in ROWS for c in range(3))), "o.bmp", 0, full(), ROWS),
-    ("OUT neither .bmp nor .png", COLOURS, [], picture("bmp", COLOURS), "o.gif", 2,
-     "tessera-palette: remap writes a .bmp or a .png, not o.gif", None),
+    ("OUT neither .bmp, .png nor .gif", COLOURS, [], picture("bmp", COLOURS), "o.tga", 2,
+     "tessera-palette: remap writes a .bmp, a .png or a .gif, not o.tga", None),
     ("--transparent 256", COLOURS, ["--transparent", "256"], b"", "o.bmp", 2,
      "tessera-palette: --transparent takes an index of 0 to 255", None),
     ("--nearest with check", COLOURS, ["--nearest"], b"", None, 2,
@@ -350,7 +350,8 @@ class Remap(Case):
                 self.assertRegex(said, r"^\S+: (\d+ of \d+ pixels took another index|in order already, every pixel kept its index)\n$")
                 self.assertEqual(run_palette(self, "check", f"{k}.pal", f"{k}.bmp"), (0, f"{k}.bmp: ok\n", ""))
                 self.assertEqual(self.convert(self.read(f"{k}.bmp"), f"{k}.bmp"), (0, b""))
-                self.assertEqual(run_palette(self, "preview", f"{k}.pal", f"{k}.frm", f"{k}.png"), (0, "", ""))
+                self.assertEqual(run_palette(self, "preview", f"{k}.pal", f"{k}.frm", f"{k}.png"),
+                                 (0, f"{k}.png: a preview of {k}.frm\n", ""))
                 remapped[path] = self.path(f"{k}.png"), colours
         self.assertGreater(len(remapped), 200)
         for (path, (_, colours)), read in zip(remapped.items(), pillow(self, [png for png, _ in remapped.values()])):
