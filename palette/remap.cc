@@ -437,7 +437,7 @@ int RemapPicture(const char* name, const Palette& palette, const RemapOptions& o
     std::snprintf(line, sizeof line, "%llu %s moved to the nearest colour, the farthest by %.1f",
                   static_cast<unsigned long long>(findings.moved), findings.moved == 1 ? "pixel" : "pixels",
                   std::sqrt(static_cast<double>(findings.farthest)));
-    *result += std::string(name) + ": " + line + "\n";
+    *result += head + line + "\n";
   }
   return status;
 }

@@ -190,6 +190,11 @@ REMAP = [
      .replace("15", "2"), (animation([([b"\4\3"], *ALONE[0][1:6], None)], None, 2), False)),
     ("a picture to a GIF", COLOURS, [], picture("png", SWAPPED), "o.gif", 0, took(2),
      (animation([(SWAP_BACK, 0, 0, 0, 0, None, None)], None), False)),
+    ("GIF of 2 images to a GIF, --nearest", COLOURS, ["--nearest"], animation(IMAGES[:1] + [(*SHUFFLED_IMAGE[:6], [
+        *COLOURS[:3], (4, 252, 21), *COLOURS[4:]])]), "o.gif", 0, lines(
+        "pic: 2 images, in order already, every pixel kept its index",
+        "pic: 2 images, 1 pixel moved to the nearest colour, the farthest by 1.0"),
+     (animation(IMAGES[:1] + [(*SHUFFLED_IMAGE[:6], None)]), False)),
     ("GIF to a GIF, transparent pixels", COLOURS, [], ANIMATION, "o.gif", 1,
      lines("pic: 5 images, 2 transparent pixels; --transparent N gives them index N"), None),
     ("GIF to a GIF, a colour lacking in two images", COLOURS, ["--transparent", "0"], animation(
@@ -219,6 +224,9 @@ WORDS = [
      ["every colour it uses is in the palette", "tessera-palette remap pal t.png t.png puts it in order without loss"]),
     ("check, colours lacking", LACKING, ["check", "pal", "t.gif"], 1,
      ["the palette lacks 1 of its colours", "tessera-palette remap --nearest pal t.gif OUT.png"]),
+    ("check of an animation, the words alone", {"a.gif": animation(IMAGES[:1] + [(*IMAGES[1][:6], [(9, 9, 9)] * 9)])},
+     ["check", "--advice", "none", "pal", "a.gif"], 1, ["a.gif: 2 images, image 2: 3 indices differ\n  image 2, index 3: "
+                                                        "(9, 9, 9)", "the palette lacks 1 of their colours: remap --nearest"]),
     ("remap in place", SHUFFLED, ["remap", "pal", "t.png", "./t.png"], 0, ["t.png: 2 of 15 pixels took another index"]),
     ("check, palette second", SHUFFLED, ["check", "t.png", "pal"], 2, ["pal: a palette file", "the palette comes first"]),
     ("remap, palette second", {"g.gpl": gpl(COLOURS), **SHUFFLED}, ["remap", "t.png", "g.gpl", "o.png"], 2,
