@@ -140,7 +140,7 @@ void ReadGifImages(FileHandle input, GifImageTaker take, void* context, GifWalk*
       more = SkipGifData(&stream, left);
     }
     const bool interlaced = where.flags & 0x40;
-    if (interlaced) DeinterlaceGif(indices.data(), where.width, where.height);
+    if (interlaced && size > 0) DeinterlaceGif(indices.data(), where.width, where.height);
     const GifImage image = {.number = walk->image,
                             .left = where.left,
                             .top = where.top,

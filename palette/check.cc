@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "frontend/stop.h"
 #include "palette/palette.h"
@@ -41,14 +43,20 @@ struct Next {
 };
 
 // The command of the next step: `words` ("remap --nearest") and the palette,
-// the picture and `out`, "OUT.png" or, when remap writes the picture's kind
-// and `in_place`, the picture itself. Without the names for kAdviceNone.
-std::string Step(const Next& next, const char* words, bool in_place) {
+// the picture and `out` (the picture itself, or "OUT.png"). Without the names
+// for kAdviceNone.
+std::string Step(const Next& next, const char* words, const char* out) {
   if (next.advice == kAdviceNone) return words;
   const bool always = next.advice == kAdviceOnly;
-  const std::string out = in_place && IsRemapOutput(next.name) ? Quoted(next.name, always) : Quoted("OUT.png", always);
   return std::string(next.advice == kAdviceInline ? "tessera-palette " : "") + words + " " +
-         Quoted(next.palette_name, always) + " " + Quoted(next.name, always) + " " + out;
+         Quoted(next.palette_name, always) + " " + Quoted(next.name, always) + " " + Quoted(out, always);
+}
+
+// OUT for a remap in place: the picture when remap writes its kind (a bitmap
+// or PNG; a GIF of several images as a GIF), else `otherwise`.
+const char* InPlace(const char* name, bool animation, const char* otherwise) {
+  const bool kept = animation ? HasExtension(name, ".gif") : HasExtension(name, ".bmp") || HasExtension(name, ".png");
+  return kept ? name : otherwise;
 }
 
 // Ends a check of a picture that differs: its lines, or with kAdviceOnly the
@@ -58,27 +66,115 @@ int Differs(const Next& next, const std::string& lines, const std::string& step)
   return 1;
 }
 
-// How many distinct colours of the differing indices the palette holds at no
-// index (compared as SameColour compares), an index past the picture's own
-// palette counting as one.
-uint32_t LackingColours(const Palette& own, const Palette& palette, const uint32_t* differing, uint32_t count) {
+// Adds to `lacking` the colours of the differing indices the palette holds at
+// no index (compared as SameColour compares): each by its 8-bit value, so
+// that a colour at two indices is one, and an index past the picture's own
+// palette as one of its own.
+void AddLacking(const Palette& own, const Palette& palette, const uint32_t* differing, uint32_t count,
+                std::set<uint32_t>* lacking) {
   const uint32_t shift = 8 - std::min(own.bits, palette.bits);
-  uint32_t lacking = 0;
   for (uint32_t k = 0; k < count; ++k) {
     const uint8_t* c = own.colours[differing[k]];
-    bool found = false, counted = false;
+    bool found = false;
     for (uint32_t index = palette.first; Defined(own, differing[k]) && !found && index < palette.count; ++index) {
       if (palette.no_colour[index]) continue;
       const uint8_t* p = palette.colours[index];
       found = c[0] >> shift == p[0] >> shift && c[1] >> shift == p[1] >> shift && c[2] >> shift == p[2] >> shift;
     }
-    for (uint32_t j = 0; !found && j < k && !counted; ++j) {
-      counted =
-          Defined(own, differing[j]) && Defined(own, differing[k]) && std::memcmp(own.colours[differing[j]], c, 3) == 0;
-    }
-    if (!found && !counted) ++lacking;
+    if (!found)
+      lacking->insert(Defined(own, differing[k]) ? uint32_t{c[0]} << 16 | uint32_t{c[1]} << 8 | c[2]
+                                                 : 1u << 24 | differing[k]);
   }
-  return lacking;
+}
+
+// The indices in `used` that differ from the palette's, into `differing`;
+// their count.
+uint32_t FindDiffering(const bool* used, const Palette& own, const Palette& palette, uint32_t differing[256]) {
+  uint32_t count = 0;
+  for (uint32_t index = 0; index < 256; ++index) {
+    if (!used[index] || palette.no_colour[index]) continue;  // no colour to differ from
+    if (!Defined(own, index) || !Defined(palette, index) || !SameColour(own, palette, index)) {
+      differing[count++] = index;
+    }
+  }
+  return count;
+}
+
+// The line of an index that differs, after `image` ("image 3, ").
+std::string IndexLine(const std::string& image, const Palette& own, const Palette& palette, uint32_t index) {
+  char picture_colour[16], palette_colour[16];
+  FormatColour(own, index, picture_colour);
+  FormatColour(palette, index, palette_colour);
+  return "  " + image + "index " + std::to_string(index) + ": " + picture_colour + ", palette " + palette_colour + "\n";
+}
+
+// Ends the lines of a picture, or of an animation's images, that differ with
+// the next step: a remap in place (or to `out`) when every colour is in the
+// palette, else one with --nearest to `out`.
+int Advise(const Next& next, const std::string& lines, uint32_t lacking, bool animation, const char* out) {
+  const char* their = animation ? "they use" : "it uses";
+  if (lacking == 0) {
+    const std::string step = Step(next, "remap", InPlace(next.name, animation, out));
+    return Differs(next,
+                   lines + "  every colour " + their + " is in the palette at another index: " + step + " puts " +
+                       (animation ? "them" : "it") + " in order without loss\n",
+                   step);
+  }
+  const std::string step = Step(next, "remap --nearest", out);
+  return Differs(next,
+                 lines + "  the palette lacks " + std::to_string(lacking) + " of " + (animation ? "their" : "its") +
+                     " colours: " + step + " takes the nearest\n",
+                 step);
+}
+
+// What an animation's check keeps of each image: the indices it paints and
+// the colour table they show.
+struct ImageUse {
+  bool used[256];
+  Palette colours;
+};
+
+void TakeImageUse(const GifScreen& screen, const GifImage& image, void* context) {
+  std::vector<ImageUse>& images = *static_cast<std::vector<ImageUse>*>(context);
+  images.push_back({{}, *image.colours});
+  ImageUse& use = images.back();
+  const uint64_t size = uint64_t{image.width} * image.height;
+  for (uint64_t k = 0; k < size; ++k) use.used[image.indices[k]] = true;
+  // The first image is painted whole on a screen of the start value; a later
+  // one leaves the pixels of its transparent index unpainted.
+  if (image.number == 1 && (image.left > 0 || image.top > 0 || uint64_t{image.left} + image.width < screen.width ||
+                            uint64_t{image.top} + image.height < screen.height || size == 0)) {
+    use.used[screen.start] = true;
+  }
+  if (image.number > 1 && image.transparent >= 0) use.used[image.transparent] = false;
+}
+
+// check of a GIF of several images: each image's indices through its own table.
+int CheckAnimation(const Next& next, const std::vector<ImageUse>& images, const Palette& palette) {
+  const std::string head = std::string(next.name) + ": " + std::to_string(images.size()) + " images, ";
+  std::string shown;
+  std::set<uint32_t> lacking;
+  uint32_t total = 0, differing_images = 0, last = 0, lines = 0;
+  for (uint32_t k = 0; k < images.size(); ++k) {
+    uint32_t differing[256];
+    const uint32_t count = FindDiffering(images[k].used, images[k].colours, palette, differing);
+    if (count == 0) continue;
+    total += count, ++differing_images, last = k + 1;
+    for (uint32_t j = 0; j < count && lines < 8; ++j, ++lines) {
+      shown += IndexLine("image " + std::to_string(k + 1) + ", ", images[k].colours, palette, differing[j]);
+    }
+    AddLacking(images[k].colours, palette, differing, count, &lacking);
+  }
+  if (total == 0) {
+    if (next.advice != kAdviceOnly) std::printf("%sok\n", head.c_str());
+    return 0;
+  }
+  const std::string which =
+      differing_images == 1 ? "image " + std::to_string(last) : std::to_string(differing_images) + " of them";
+  return Advise(
+      next,
+      head + which + ": " + std::to_string(total) + (total == 1 ? " index differs" : " indices differ") + "\n" + shown,
+      static_cast<uint32_t>(lacking.size()), true, "OUT.gif");
 }
 
 // Whether the palette has every colour of a full-colour picture's opaque
@@ -117,12 +213,14 @@ std::string Quoted(const char* name, bool always) {
 
 int CheckPicture(const char* name, const Palette& palette, const char* palette_name, CheckAdvice advice) {
   const Next next = {advice, palette_name, name};
+  std::vector<ImageUse> images;
+  if (WalkGif(name, TakeImageUse, &images) > 1) return CheckAnimation(next, images, palette);
   Palette own;
   const Picture picture = ReadPictureFile(name, &own);
   if (picture.colours) {
     const bool all_there = AllColoursThere(picture, palette);
     ReleaseBlock(picture.block);
-    const std::string step = Step(next, all_there ? "remap" : "remap --nearest", false);
+    const std::string step = Step(next, all_there ? "remap" : "remap --nearest", "OUT.png");
     return Differs(next,
                    std::string(name) + ": full colour, not palette indices, which tessera refuses; " + step +
                        " brings it into the palette" +
@@ -137,42 +235,20 @@ int CheckPicture(const char* name, const Palette& palette, const char* palette_n
   ReleaseBlock(picture.block);
 
   if (own.count <= own.first) {
-    const std::string step = Step(next, "preview", false);
+    const std::string step = Step(next, "preview", "OUT.png");
     return Differs(
         next, std::string(name) + ": no palette of its own to check; " + step + " shows the frame it gives\n", step);
   }
   uint32_t differing[256];
-  uint32_t count = 0;
-  for (uint32_t index = 0; index < 256; ++index) {
-    if (!used[index] || palette.no_colour[index]) continue;  // no colour to differ from
-    if (!Defined(own, index) || !Defined(palette, index) || !SameColour(own, palette, index)) {
-      differing[count++] = index;
-    }
-  }
+  const uint32_t count = FindDiffering(used, own, palette, differing);
   if (count == 0) {
     if (advice != kAdviceOnly) std::printf("%s: ok\n", name);
     return 0;
   }
   std::string lines =
       std::string(name) + ": " + std::to_string(count) + (count == 1 ? " index differs" : " indices differ") + "\n";
-  for (uint32_t k = 0; k < std::min(count, 8u); ++k) {
-    const uint32_t index = differing[k];
-    char picture_colour[16], palette_colour[16];
-    FormatColour(own, index, picture_colour);
-    FormatColour(palette, index, palette_colour);
-    lines += "  index " + std::to_string(index) + ": " + picture_colour + ", palette " + palette_colour + "\n";
-  }
-  const uint32_t lacking = LackingColours(own, palette, differing, count);
-  if (lacking == 0) {
-    const std::string step = Step(next, "remap", true);
-    return Differs(next,
-                   lines + "  every colour it uses is in the palette at another index: " + step +
-                       " puts it in order without loss\n",
-                   step);
-  }
-  const std::string step = Step(next, "remap --nearest", false);
-  return Differs(
-      next,
-      lines + "  the palette lacks " + std::to_string(lacking) + " of its colours: " + step + " takes the nearest\n",
-      step);
+  for (uint32_t k = 0; k < std::min(count, 8u); ++k) lines += IndexLine("", own, palette, differing[k]);
+  std::set<uint32_t> lacking;
+  AddLacking(own, palette, differing, count, &lacking);
+  return Advise(next, lines, static_cast<uint32_t>(lacking.size()), false, "OUT.png");
 }

@@ -104,6 +104,32 @@ Picture ReadPictureFile(const char* name, Palette* own) {
   return picture;
 }
 
+uint32_t WalkGif(const char* name, GifImageTaker take, void* context) {
+  uint64_t size;
+  const FileHandle input = OpenToRead(name, &size);
+  uint8_t start[6];
+  uint32_t got;
+  if (uint32_t error = FileRead(input, start, sizeof start, &got)) StopWithCode(error);
+  if (!StartsWith(start, got, "GIF87a") && !StartsWith(start, got, "GIF89a")) {
+    if (uint32_t error = FileClose(input)) StopWithCode(error);
+    return 0;
+  }
+  GifWalk walk = {0};
+  try {
+    ReadGifImages(input, take, context, &walk);
+  } catch (const FileProblem& problem) {
+    if (walk.image < 2) throw;  // in the first image, as a picture's problem is told
+    throw FileProblem{"image " + std::to_string(walk.image) + ": " + FileProblemWords(problem, name)};
+  }
+  if (uint32_t error = FileClose(input)) StopWithCode(error);
+  return walk.image;
+}
+
+uint32_t CountGifImages(const char* name) {
+  return WalkGif(
+      name, [](const GifScreen&, const GifImage&, void*) {}, nullptr);
+}
+
 void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
   FileHandle input;
   uint64_t size;

@@ -29,14 +29,17 @@ constexpr char kUsage[] =
     "check    for each picture, whether every index its pixels use shows the\n"
     "         palette's colour at that index, and what to run when not: exit\n"
     "         status 0 when all do, 1 when one differs, 2 when a file can't be\n"
-    "         read; with no picture, whether the palette reads\n"
-    "preview  writes a frame, or the frame a picture will give, as an indexed\n"
-    "         PNG with the palette's colours\n"
-    "remap    writes the picture (palette or full colour) as OUT, an 8-bit .bmp\n"
-    "         or an indexed .png whose colours are the palette's: each pixel\n"
-    "         keeps its index when the palette shows its colour there, else\n"
-    "         takes the lowest index of that colour; exit status 1, writing\n"
-    "         nothing, when a colour is missing or a pixel transparent\n"
+    "         read; with no picture, whether the palette reads. A GIF of\n"
+    "         several images is checked image by image\n"
+    "preview  writes a frame, or the frame a picture will give (a GIF's first\n"
+    "         image), as an indexed PNG with the palette's colours\n"
+    "remap    writes the picture (palette or full colour) as OUT, an 8-bit .bmp,\n"
+    "         an indexed .png or a .gif whose colours are the palette's: each\n"
+    "         pixel keeps its index when the palette shows its colour there,\n"
+    "         else takes the lowest index of that colour; exit status 1,\n"
+    "         writing nothing, when a colour is missing or a pixel transparent.\n"
+    "         A GIF of several images goes to a .gif, each image remapped\n"
+    "         through its own colour table, its place, delay and disposal kept\n"
     "\n"
     "--nearest        remap: a colour the palette lacks takes the nearest one\n"
     "--transparent N  remap: transparent pixels take index N (0 to 255)\n"
@@ -164,7 +167,7 @@ int main(int argc, char** argv) {
     UsageError("preview writes a PNG, so OUT ends in .png, not " + operands[3]);
   }
   if (command == "remap" && !IsRemapOutput(operands[3]))
-    UsageError("remap writes a .bmp or a .png, not " + operands[3]);
+    UsageError("remap writes a .bmp, a .png or a .gif, not " + operands[3]);
   if (command != "remap" && (remap.nearest || remap.clear_to >= 0)) {
     UsageError("--nearest and --transparent apply to remap only");
   }
@@ -185,9 +188,15 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
       if (command == "preview") {
+        const uint32_t images = CountGifImages(operands[2].c_str());
         frame = ReadFrame(operands[2].c_str(), operands[1].c_str());
+        if (images > 1) {
+          result =
+              operands[2] + ": the first of " + std::to_string(images) + " images; tessera-frm make takes them all\n";
+        }
+        result += operands[3] + ": a preview of " + operands[2] + "\n";
       } else {
-        status = RemapPicture(operands[2].c_str(), palette, remap, &indices, &result);
+        status = RemapPicture(operands[2].c_str(), palette, remap, operands[3].c_str(), &indices, &result);
       }
     } catch (const FileProblem& problem) {
       std::fflush(stdout);
@@ -205,7 +214,7 @@ int main(int argc, char** argv) {
       Report(operands[3], problem);
       Finish(2);
     }
-    std::fputs(result.c_str(), stdout);  // what remap did, now that OUT holds it
+    std::fputs(result.c_str(), stdout);  // what the command did, now that OUT holds it
     Finish(0);
   }
   if (operands.size() == 2) {  // the palette alone: it reads

@@ -12,6 +12,7 @@
 
 #include "common/png_writer.h"
 #include "common/problem.h"
+#include "convert/gif_animation.h"
 #include "convert/readers.h"
 
 // A palette file's bytes, or a picture's palette: the formats are told by
@@ -52,11 +53,34 @@ void ParseColourTable(const std::string& bytes, uint32_t depth, Palette* palette
 // releases the picture's block.
 Picture ReadPictureFile(const char* name, Palette* own);
 
-// remap's result: a palette index a pixel, the top row first.
+// Hands each image of the GIF `name` to `take`, as ReadGifImages does, and
+// gives their count; 0, having read only its first bytes, when the file is
+// not a GIF. A problem in an image after the first names it ("image 3:
+// damaged or cut short").
+uint32_t WalkGif(const char* name, GifImageTaker take, void* context);
+
+// The images of the GIF `name`, read to its end; 0 when it is not a GIF.
+uint32_t CountGifImages(const char* name);
+
+// One image of remap's result: width x height palette indices, the top row
+// first, at (left, top) on the screen, with a GIF image's delay (hundredths
+// of a second), disposal and transparent index (0, 0 and -1 for a picture).
+struct RemappedImage {
+  uint32_t left, top, width, height;
+  uint32_t delay, disposal;
+  int32_t transparent;
+  std::vector<uint8_t> pixels;
+};
+
+// remap's result: a picture is one image covering the screen; a GIF
+// remapped to a GIF has each of its images, its screen, the background index
+// it starts from and its loop count (-1 without one).
 struct Indices {
   uint32_t width;
   uint32_t height;
-  std::vector<uint8_t> pixels;
+  uint8_t background;
+  int32_t loop_count;
+  std::vector<RemappedImage> images;
 };
 
 // remap: what the command line asks beyond the files.
@@ -65,22 +89,26 @@ struct RemapOptions {
   int32_t clear_to;  // the index of transparent pixels, or -1
 };
 
-// remap: the picture's pixels as the palette's indices, the top row first,
-// into `indices`. 0 when every pixel has one, with the lines that say what
-// the remap did in `result`, for standard output once OUT is in place; 1,
-// having said why on standard output, when colours are missing or
-// transparent pixels have no index. A picture that can't be read throws.
-int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices,
-                 std::string* result);
+// remap: the picture's pixels as the palette's indices into `indices`, for
+// the OUT `out_name`: a GIF to a .gif image by image, each through its own
+// colour table; anything else as one picture, which a GIF of several images
+// is not (that throws, naming the count). 0 when every pixel has an index,
+// with the lines that say what the remap did in `result`, for standard
+// output once OUT is in place; 1, having said why on standard output, when
+// colours are missing or transparent pixels have no index. A picture that
+// can't be read throws.
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, const char* out_name,
+                 Indices* indices, std::string* result);
 
 // Whether the name ends in `extension` (".png"), in any case.
 bool HasExtension(const std::string& name, const char* extension);
 
-// remap: whether OUT names a bitmap or PNG, the outputs remap writes.
+// remap: whether OUT names a bitmap, PNG or GIF, the outputs remap writes.
 bool IsRemapOutput(const std::string& name);
 
-// remap: writes the indices as an 8-bit bitmap or an indexed PNG (by the
-// name's extension) whose colours are the palette's.
+// remap: writes the indices as an 8-bit bitmap, an indexed PNG (of the one
+// image a picture has) or a GIF of every image (by the name's extension)
+// whose colours are the palette's.
 void WriteRemapped(const char* out_name, const Indices& indices, const Palette& palette);
 
 // A name as a command line takes it: quoted when it holds a space, and
@@ -97,8 +125,12 @@ enum CheckAdvice { kAdviceInline, kAdviceNone, kAdviceOnly };
 
 // check: one line a picture on standard output; for one that differs up to 8
 // more for the indices that differ and one with the next step, the remap
-// command that puts it in order (`palette_name` in it). 0 when it matches the
-// palette, 1 when it differs; a picture that can't be read throws.
+// command that puts it in order (`palette_name` in it). A GIF of several
+// images is checked image by image, as tessera-frm make takes them: each
+// through its own colour table, the indices it paints (the first image all of
+// its screen, the later ones but for their transparent index); its lines name
+// the count and the images. 0 when it matches the palette, 1 when it differs;
+// a picture that can't be read throws.
 int CheckPicture(const char* name, const Palette& palette, const char* palette_name, CheckAdvice advice);
 
 // preview: a frame's rows, or those of the frame tessera would make of a

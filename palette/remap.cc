@@ -21,18 +21,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "common/gif_writer.h"
 #include "frontend/stop.h"
 #include "palette/palette.h"
 #include "platform/platform.h"
 
 namespace {
 
-// A colour the palette lacks, and the first pixel that has it.
+// A colour the palette lacks, and the first pixel that has it: its place on
+// the screen and, in a GIF remapped image by image, its image.
 struct Missing {
-  uint32_t colour, x, y;
+  uint32_t colour, x, y, image;
 };
 
 // What a remap found, across the picture.
@@ -43,6 +46,10 @@ struct Findings {
   Missing missing[8];
   uint64_t clear;    // transparent pixels
   uint64_t changed;  // a palette picture's pixels that took another index than their own
+  // A GIF remapped image by image: the image being remapped (0 for a
+  // picture), its place, and the colours found missing in earlier images.
+  uint32_t image, left, top;
+  std::set<uint32_t> missing_before;
 };
 
 // A result for a colour: the index, and whether it was the nearest rather
@@ -72,7 +79,10 @@ uint32_t Find(const Palette& palette, uint32_t rgb, uint32_t bits, bool nearest,
 // Counts a pixel whose colour has result `found`; the index it gets, or 0.
 uint8_t Tally(uint32_t found, uint32_t distance, uint32_t rgb, uint32_t x, uint32_t y, bool first, Findings* findings) {
   if (found & kNone) {
-    if (first && findings->missing_count < 8) findings->missing[findings->missing_count] = {rgb, x, y};
+    if (first && findings->image > 0) first = findings->missing_before.insert(rgb).second;
+    if (first && findings->missing_count < 8) {
+      findings->missing[findings->missing_count] = {rgb, findings->left + x, findings->top + y, findings->image};
+    }
     if (first) ++findings->missing_count;
     return 0;
   }
@@ -83,27 +93,32 @@ uint8_t Tally(uint32_t found, uint32_t distance, uint32_t rgb, uint32_t x, uint3
   return static_cast<uint8_t>(found);
 }
 
+// The result for a palette picture's index: itself when the palette shows
+// its colour there, else as Find finds its colour.
+uint32_t FindIndex(const Palette& own, const Palette& palette, uint32_t index, bool nearest, uint32_t* distance) {
+  const uint8_t* c = own.colours[index];
+  const bool defined = index >= own.first && index < own.count;
+  const uint32_t shift = 8 - std::min(own.bits, palette.bits);
+  if (defined && IsColour(palette, index) &&
+      std::equal(c, c + 3, palette.colours[index],
+                 [shift](uint8_t a, uint8_t b) { return a >> shift == b >> shift; })) {
+    return index;
+  }
+  return defined ? Find(palette, Pack(c), own.bits, nearest, distance) : kNone;
+}
+
 // A palette picture: a result per index, the picture's own index first.
 void RemapIndices(const Picture& picture, const Palette& own, const Palette& palette, const RemapOptions& options,
-                  Findings* findings, Indices* indices) {
+                  Findings* findings, uint8_t* indices) {
   uint32_t found[256], distance[256] = {};
   bool seen[256] = {};
   for (uint32_t index = 0; index < 256; ++index) {
-    const uint8_t* c = own.colours[index];
-    const bool defined = index >= own.first && index < own.count;
-    const uint32_t shift = 8 - std::min(own.bits, palette.bits);
-    if (defined && IsColour(palette, index) &&
-        std::equal(c, c + 3, palette.colours[index],
-                   [shift](uint8_t a, uint8_t b) { return a >> shift == b >> shift; })) {
-      found[index] = index;
-    } else {
-      found[index] = defined ? Find(palette, Pack(c), own.bits, options.nearest, &distance[index]) : kNone;
-    }
+    found[index] = FindIndex(own, palette, index, options.nearest, &distance[index]);
   }
   for (uint32_t y = 0; y < picture.height; ++y) {
     const uint32_t row = picture.top_down ? y : picture.height - 1 - y;
     const uint8_t* pixels = picture.rows + uint64_t{row} * picture.stride;
-    uint8_t* out = &indices->pixels[uint64_t{y} * picture.width];
+    uint8_t* out = indices + uint64_t{y} * picture.width;
     for (uint32_t x = 0; x < picture.width; ++x) {
       const uint8_t index = pixels[x];
       if (index < own.first || index >= own.count) {
@@ -214,7 +229,7 @@ uint32_t Look(const Palette& palette, uint32_t rgb, bool nearest, Search* search
 // open addressing that doubles when half full; a run of one colour is looked
 // up once.
 void RemapColours(const Picture& colours, const Palette& palette, const RemapOptions& options, Findings* findings,
-                  Indices* indices) {
+                  uint8_t* indices) {
   Search search;
   Arrange(palette, &search);
   uint32_t bits = 12, used = 0;
@@ -224,7 +239,7 @@ void RemapColours(const Picture& colours, const Palette& palette, const RemapOpt
   for (uint32_t y = 0; y < colours.height; ++y) {
     const uint32_t row = colours.top_down ? y : colours.height - 1 - y;
     const uint8_t* pixel = colours.rows + uint64_t{row} * colours.stride;
-    uint8_t* out = &indices->pixels[uint64_t{y} * colours.width];
+    uint8_t* out = indices + uint64_t{y} * colours.width;
     for (uint32_t x = 0; x < colours.width; ++x, pixel += 4) {
       if (pixel[3] == 0) {
         ++findings->clear;
@@ -271,6 +286,62 @@ void RemapColours(const Picture& colours, const Palette& palette, const RemapOpt
   }
 }
 
+// A GIF remapped image by image, to a GIF of as many images.
+struct GifRemap {
+  const Palette* palette;
+  const RemapOptions* options;
+  Findings* findings;
+  Indices* indices;
+  GifScreen screen;  // as the first image found it, with the loop count as the last one did
+  bool start_shows;  // whether a frame shows the start value: the first image leaves some of the screen to it, or an
+                     // image without a transparent index is disposed of to it
+  uint32_t start_x, start_y, start_image;  // where it first does
+};
+
+void RemapGifImage(const GifScreen& screen, const GifImage& image, void* context) {
+  GifRemap& remap = *static_cast<GifRemap*>(context);
+  if (image.number == 1) remap.screen = screen;
+  remap.screen.loop_count = screen.loop_count;
+  const uint64_t size = uint64_t{image.width} * image.height;
+  const bool uncovered = image.left > 0 || image.top > 0 || uint64_t{image.left} + image.width < screen.width ||
+                         uint64_t{image.top} + image.height < screen.height || size == 0;
+  if (!remap.start_shows && image.number == 1 && uncovered) {  // the first pixel the image leaves
+    const bool right = image.left == 0 && image.top == 0 && image.width > 0 && image.width < screen.width;
+    remap.start_shows = true;
+    remap.start_x = right ? image.width : 0,
+    remap.start_y = right || image.left > 0 || image.top > 0 ? 0 : image.height;
+    remap.start_image = 1;
+  } else if (!remap.start_shows && image.disposal == 2 && image.transparent < 0 && size > 0) {
+    remap.start_shows = true;
+    remap.start_x = image.left, remap.start_y = image.top, remap.start_image = image.number;
+  }
+  const Palette& own = *image.colours;
+  if (size > 0 && own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");
+  const int32_t clear_to = image.transparent >= 0 ? remap.options->clear_to : -1;
+  remap.indices->images.push_back({image.left, image.top, image.width, image.height, image.delay, image.disposal,
+                                   clear_to, std::vector<uint8_t>(size)});
+  Findings* findings = remap.findings;
+  findings->image = image.number, findings->left = image.left, findings->top = image.top;
+  const Picture picture = {image.width, image.height, image.indices, image.width, true, nullptr};
+  if (size > 0)
+    RemapIndices(picture, own, *remap.palette, *remap.options, findings, remap.indices->images.back().pixels.data());
+}
+
+// The background index of a GIF remapped image by image: its start value as
+// a pixel of that index in the global table, 0 without one. A colour the
+// palette lacks is missing where a frame shows it, and else 0 serves.
+uint8_t RemapBackground(const GifRemap& remap) {
+  const GifScreen& screen = remap.screen;
+  if (!screen.global_table || screen.start >= screen.global.count) return 0;
+  uint32_t distance = 0;
+  const uint32_t found = FindIndex(screen.global, *remap.palette, screen.start, remap.options->nearest, &distance);
+  if (found & kNone && remap.start_shows) {
+    remap.findings->image = remap.start_image, remap.findings->left = remap.findings->top = 0;
+    Tally(found, 0, Pack(screen.global.colours[screen.start]), remap.start_x, remap.start_y, true, remap.findings);
+  }
+  return found & kNone ? 0 : static_cast<uint8_t>(found);
+}
+
 void StoreLittle16(uint8_t* bytes, uint32_t value) {
   bytes[0] = static_cast<uint8_t>(value), bytes[1] = static_cast<uint8_t>(value >> 8);
 }
@@ -289,44 +360,70 @@ bool HasExtension(const std::string& name, const char* extension) {
   return tail == extension;
 }
 
-bool IsRemapOutput(const std::string& name) { return HasExtension(name, ".bmp") || HasExtension(name, ".png"); }
+bool IsRemapOutput(const std::string& name) {
+  return HasExtension(name, ".bmp") || HasExtension(name, ".png") || HasExtension(name, ".gif");
+}
 
-int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, Indices* indices,
-                 std::string* result) {
+int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, const char* out_name,
+                 Indices* indices, std::string* result) {
   Findings findings = {};
-  Palette own;
-  const Picture picture = ReadPictureFile(name, &own);
-  if (!picture.colours && own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");
-  if (picture.rows == nullptr || picture.width == 0 || picture.height == 0) {
-    ThrowProblem("an empty picture, which has nothing to remap");
+  const bool to_gif = HasExtension(out_name, ".gif");
+  uint32_t images = 0;
+  if (to_gif) {
+    GifRemap remap = {&palette, &options, &findings, indices, {}, false, 0, 0, 0};
+    indices->images.clear();
+    images = WalkGif(name, RemapGifImage, &remap);
+    indices->width = remap.screen.width, indices->height = remap.screen.height;
+    indices->loop_count = remap.screen.loop_count;
+    if (images > 0) indices->background = RemapBackground(remap);
+  } else if ((images = CountGifImages(name)) > 1) {
+    ThrowProblem(std::to_string(images) + " images, where a " + (HasExtension(out_name, ".png") ? "PNG" : "bitmap") +
+                 " holds one; remap writes them all to an OUT ending in .gif");
   }
-  *indices = {picture.width, picture.height, std::vector<uint8_t>(uint64_t{picture.width} * picture.height)};
-  if (picture.colours) {
-    RemapColours(picture, palette, options, &findings, indices);
-  } else {
-    RemapIndices(picture, own, palette, options, &findings, indices);
+  bool colours = false;
+  if (!to_gif || images == 0) {  // one picture
+    Palette own;
+    const Picture picture = ReadPictureFile(name, &own);
+    if (!picture.colours && own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");
+    if (picture.rows == nullptr || picture.width == 0 || picture.height == 0) {
+      ThrowProblem("an empty picture, which has nothing to remap");
+    }
+    const uint32_t width = picture.width, height = picture.height;
+    *indices = {width, height, 0, -1, {}};
+    indices->images.push_back({0, 0, width, height, 0, 0, -1, std::vector<uint8_t>(uint64_t{width} * height)});
+    uint8_t* out = indices->images[0].pixels.data();
+    colours = picture.colours;
+    if (colours) {
+      RemapColours(picture, palette, options, &findings, out);
+    } else {
+      RemapIndices(picture, own, palette, options, &findings, out);
+    }
+    ReleaseBlock(picture.block);
+    if (findings.clear > 0) indices->images[0].transparent = options.clear_to;  // as a GIF keeps them
   }
-  ReleaseBlock(picture.block);
-
+  const std::string head = std::string(name) + ": " + (images > 1 ? std::to_string(images) + " images, " : "");
   int status = 0;
   if (findings.missing_count > 0) {
-    std::printf("%s: %llu %s the palette lacks, so nothing is written; --nearest takes the nearest instead\n", name,
-                static_cast<unsigned long long>(findings.missing_count),
+    std::printf("%s%llu %s the palette lacks, so nothing is written; --nearest takes the nearest instead\n",
+                head.c_str(), static_cast<unsigned long long>(findings.missing_count),
                 findings.missing_count == 1 ? "colour" : "colours");
     for (uint64_t k = 0; k < std::min<uint64_t>(findings.missing_count, 8); ++k) {
       const Missing& m = findings.missing[k];
-      std::printf("  (%u, %u, %u) at x %u, y %u\n", m.colour >> 16, m.colour >> 8 & 0xFF, m.colour & 0xFF, m.x, m.y);
+      const std::string image = images > 1 ? " of image " + std::to_string(m.image) : "";
+      std::printf("  (%u, %u, %u) at x %u, y %u%s\n", m.colour >> 16, m.colour >> 8 & 0xFF, m.colour & 0xFF, m.x, m.y,
+                  image.c_str());
     }
     status = 1;
   }
   if (findings.clear > 0 && options.clear_to < 0) {
-    std::printf("%s: %llu transparent %s; --transparent N gives them index N\n", name,
+    std::printf("%s%llu transparent %s; --transparent N gives them index N\n", head.c_str(),
                 static_cast<unsigned long long>(findings.clear), findings.clear == 1 ? "pixel" : "pixels");
     status = 1;
   }
-  const uint64_t pixels = uint64_t{indices->width} * indices->height;
+  uint64_t pixels = 0;
+  for (const RemappedImage& image : indices->images) pixels += image.pixels.size();
   char line[160];
-  if (status == 0 && picture.colours) {
+  if (status == 0 && colours) {
     std::snprintf(line, sizeof line, "%llu %s of full colour, each now an index of the palette",
                   static_cast<unsigned long long>(pixels), pixels == 1 ? "pixel" : "pixels");
   } else if (status == 0 && findings.changed == 0) {
@@ -335,24 +432,36 @@ int RemapPicture(const char* name, const Palette& palette, const RemapOptions& o
     std::snprintf(line, sizeof line, "%llu of %llu pixels took another index",
                   static_cast<unsigned long long>(findings.changed), static_cast<unsigned long long>(pixels));
   }
-  if (status == 0) *result = std::string(name) + ": " + line + "\n";
+  if (status == 0) *result = head + line + "\n";
   if (status == 0 && options.nearest) {
     std::snprintf(line, sizeof line, "%llu %s moved to the nearest colour, the farthest by %.1f",
                   static_cast<unsigned long long>(findings.moved), findings.moved == 1 ? "pixel" : "pixels",
                   std::sqrt(static_cast<double>(findings.farthest)));
-    *result += std::string(name) + ": " + line + "\n";
+    *result += head + line + "\n";
   }
   return status;
 }
 
 void WriteRemapped(const char* out_name, const Indices& indices, const Palette& palette) {
+  if (HasExtension(out_name, ".gif")) {
+    GifOutput gif;
+    StartGif(out_name, {indices.width, indices.height, indices.background, &palette, indices.loop_count, nullptr},
+             &gif);
+    for (const RemappedImage& image : indices.images) {
+      WriteGifImage(&gif, {image.left, image.top, image.width, image.height, image.pixels.data(), image.width,
+                           image.delay, image.disposal, image.transparent});
+    }
+    FinishGif(&gif);
+    return;
+  }
+  const std::vector<uint8_t>& pixels = indices.images[0].pixels;  // a picture's one image, covering the screen
   const uint32_t width = indices.width, height = indices.height;
   uint32_t largest = 0;
-  for (uint8_t index : indices.pixels) largest = std::max<uint32_t>(largest, index);
+  for (uint8_t index : pixels) largest = std::max<uint32_t>(largest, index);
   if (HasExtension(out_name, ".png")) {
     std::vector<uint8_t> raw((uint64_t{width} + 1) * height);
     for (uint32_t y = 0; y < height; ++y) {
-      std::memcpy(&raw[uint64_t{y} * (width + 1) + 1], &indices.pixels[uint64_t{y} * width], width);
+      std::memcpy(&raw[uint64_t{y} * (width + 1) + 1], &pixels[uint64_t{y} * width], width);
     }
     WriteIndexedPng(out_name, PackRows(raw.data(), raw.size(), width, height, largest, Z_DEFAULT_COMPRESSION), palette);
     return;
@@ -386,7 +495,7 @@ void WriteRemapped(const char* out_name, const Indices& indices, const Palette& 
   if (uint32_t error = FileCreateTemporary(out_name, &output)) StopWithCode(error);
   WriteBytes(output, head.data(), offset);
   for (uint32_t y = height; y-- > 0;) {
-    block.insert(block.end(), &indices.pixels[uint64_t{y} * width], &indices.pixels[uint64_t{y} * width] + width);
+    block.insert(block.end(), &pixels[uint64_t{y} * width], &pixels[uint64_t{y} * width] + width);
     block.resize(block.size() + stride - width);
     if (block.size() >= (1 << 20) || y == 0) {
       WriteBytes(output, block.data(), static_cast<uint32_t>(block.size()));

@@ -9,8 +9,8 @@ import subprocess
 import sys
 import unittest
 
-from harness import (CORPUS, Case, frame, iff_chunk, make_bitmap, make_gif, make_iff, make_pcx, make_png, make_psd,
-                     make_tga, make_tiff, png_chunk, target)
+from harness import (CORPUS, Case, frame, iff_chunk, lzw, make_bitmap, make_gif, make_iff, make_pcx, make_png, make_psd,
+                     make_tga, make_tiff, png_chunk, sub_blocks, target)
 from test_corpus import table
 
 # The reference palette, and pictures of its indices 0 to 9 (8 and 9 twice).
@@ -71,6 +71,27 @@ def picture(kind, colours, rows=ROWS, tga_bits=24):
     return head + b"".join(map(entry, colours)) + make_tga(5, 3, rows, map_length=0)[18:]
 
 
+def animation(images, loop=0, background=0, table=None):
+    """A GIF on a 5 x 3 screen of global table `table` (COLOURS unless given)
+    and NETSCAPE loop count `loop` (None: none), each image as (rows, left,
+    top, disposal, delay, transparent index or None, local table or None)."""
+    gif = b"GIF89a" + struct.pack("<HHBBB", 5, 3, 0xF7, background, 0) + rgb(table or COLOURS).ljust(768, b"\0")
+    gif += b"" if loop is None else b"\x21\xFF\x0BNETSCAPE2.0\x03\x01" + struct.pack("<H", loop) + b"\0"
+    for rows, left, top, disposal, delay, clear, local in images:
+        gif += struct.pack("<BBBBHBB", 0x21, 0xF9, 4, disposal << 2 | (clear is not None), delay, clear or 0, 0)
+        gif += struct.pack("<BHHHHB", 0x2C, left, top, len(rows[0]), len(rows), 0x87 * bool(local))
+        gif += rgb(local or []).ljust(768 * bool(local), b"\0") + b"\x08" + sub_blocks(lzw(b"".join(rows), 8))
+    return gif + b";"
+
+
+# Disposals 0 to 3, local tables, transparent indices; as a GIF of 5 images
+# in order with COLOURS, of 2 with a table shuffled, of 1 as a picture is.
+IMAGES = [(ROWS, 0, 0, 0, 10, None, None), ([b"\3\4", b"\5\6"], 1, 1, 1, 20, 6, COLOURS), ([b"\7\7\7"], 2, 0, 2, 30, None, None),
+          ([b"\1\2"], 0, 2, 3, 40, 1, COLOURS[:1] + [(9, 9, 9)] + COLOURS[2:]), ([b"\x09"], 4, 2, 0, 50, None, COLOURS)]
+SHUFFLED_IMAGE = ([b"\3\4"], 1, 0, 1, 5, None, COLOURS[:3] + [COLOURS[4], COLOURS[3]] + COLOURS[5:])
+ANIMATION, TWO = animation(IMAGES), animation(IMAGES[:1] + [SHUFFLED_IMAGE], 3, 7)
+
+
 def scaled(colours, bits):
     return [tuple(v << 8 - bits | v >> 2 * bits - 8 for v in c) for c in colours]
 
@@ -116,6 +137,25 @@ CHECK = [
     ("JASC-PAL, CR LF", jasc(COLOURS), [], {"pic": picture("bmp", COLOURS)}, 0, OK, ""),
     ("JASC-PAL, LF, alpha column", jasc(COLOURS, b"\n", True), [], {"pic": picture("png", COLOURS)}, 0, OK, ""),
     ("GIMP palette", gpl(COLOURS), [], {"pic": picture("gif", COLOURS)}, 0, OK, ""),
+    ("GIF of 5 images: local tables, disposals 0 to 3, transparent indices unpainted", jasc(COLOURS), [],
+     {"pic": ANIMATION}, 0, lines("pic: 5 images, ok"), ""),
+    ("GIF of 2 images, the second's table shuffled", jasc(COLOURS), [], {"a.gif": TWO}, 1, lines(
+        "a.gif: 2 images, image 2: 2 indices differ", f"  image 2, index 3: {COLOURS[4]}, palette {COLOURS[3]}",
+        f"  image 2, index 4: {COLOURS[3]}, palette {COLOURS[4]}", "  every colour they use is in the palette at "
+        "another index: tessera-palette remap pal a.gif a.gif puts them in order without loss"), ""),
+    ("GIF of 2 images, the command alone", jasc(COLOURS), ["--advice", "only"], {"a.gif": TWO}, 1,
+     lines('remap "pal" "a.gif" "a.gif"'), ""),
+    ("GIF of 5 images, the first's transparent index painted, one colour lacking in two", jasc(COLOURS), [],
+     {"pic": animation([(ROWS, 0, 0, 0, 0, 9, COLOURS[:9] + [(9, 9, 9)])] + IMAGES[1:4] + [
+         ([b"\x08"], 4, 2, 0, 0, None, COLOURS[:8] + [(9, 9, 9)])])},
+     1, lines("pic: 5 images, 2 of them: 2 indices differ", "  image 1, index 9: (9, 9, 9), palette (9, 246, 63)",
+              "  image 5, index 8: (9, 9, 9), palette (8, 247, 56)", "  the palette lacks 1 of their colours: "
+              "tessera-palette remap --nearest pal pic OUT.gif takes the nearest"), ""),
+    ("GIF of 1 image of a local table, as a picture", jasc(COLOURS), [], {"pic": animation([SHUFFLED_IMAGE])}, 1,
+     lines("pic: 2 indices differ", f"  index 3: {COLOURS[4]}, palette {COLOURS[3]}",
+           f"  index 4: {COLOURS[3]}, palette {COLOURS[4]}", in_order("pic")), ""),
+    ("GIF whose second image is cut short", jasc(COLOURS), [], {"pic": animation(IMAGES[:2])[:-6]}, 2, "",
+     "pic: image 2: damaged or cut short"),
     ("RIFF palette", riff(COLOURS), [], {"pic": picture("tga", COLOURS)}, 0, OK, ""),
     ("TIFF ColorMap", riff(COLOURS), [], {"pic": picture("tif", COLOURS)}, 0, OK, ""),
     ("Adobe table, 772 bytes", act(COLOURS[:10]), [], {"pic": picture("pcx", COLOURS)}, 0, OK, ""),
@@ -310,7 +350,8 @@ class Palette(Case):
                 self.put("pal", palette)
                 place(self, "in.frm", frame_file)
                 found = run_palette(self, "preview", "pal", "in.frm", "out.png")
-                self.assertEqual(found, (status, "", "" if status == 0 else result + "\n"))
+                self.assertEqual(found, (status, "out.png: a preview of in.frm\n" if status == 0 else "",
+                                         "" if status == 0 else result + "\n"))
                 left = {"pal", "in.frm", "out.png"} - ({"in.frm"} if frame_file is None else set()) - (
                     {"out.png"} if status else set())
                 self.assertEqual(self.files(), left)  # no temporary file either
@@ -332,7 +373,8 @@ class Palette(Case):
                 continue
             self.put(f"{k}.frm", frame(width, height, [pixels[y * width:(y + 1) * width] for y in range(height)]))
             with self.subTest(path):
-                self.assertEqual(run_palette(self, "preview", path, f"{k}.frm", f"{k}.png"), (0, "", ""))
+                self.assertEqual(run_palette(self, "preview", path, f"{k}.frm", f"{k}.png"),
+                                 (0, f"{k}.png: a preview of {k}.frm\n", ""))
                 made.append((path, self.path(f"{k}.png"), colours))
         for (path, _, colours), (_, _, _, _, read) in zip(made, pillow(self, [png for _, png, _ in made])):
             with self.subTest(path, by="Pillow"):

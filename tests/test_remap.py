@@ -10,8 +10,8 @@ import sys
 import zlib
 
 from harness import Case, frame, make_bitmap, make_pcx, make_png, png_chunk, png_passes, png_predict, target
-from test_palette import COLOURS, FIFO, ROWS, SWAPPED, VGA, corpus_pictures, gpl, jasc, lines, picture, pillow, place, \
-    rgb, run_palette, scaled
+from test_palette import ANIMATION, COLOURS, FIFO, IMAGES, ROWS, SHUFFLED_IMAGE, SWAPPED, TWO, VGA, animation, \
+    corpus_pictures, gpl, jasc, lines, picture, pillow, place, rgb, run_palette, scaled
 
 SPREAD = [(k * 25, 255 - k * 25, k * 97 % 256) for k in range(10)]  # apart at 5 bits too
 FIVE = scaled([tuple(v >> 3 for v in c) for c in SPREAD], 5)
@@ -83,7 +83,13 @@ def full(count=15, nearest=""):
     return lines(f"pic: {count} pixels of full colour, each now an index of the palette") + nearest
 
 
-# (name, palette file, options, picture, OUT, status, standard output or error, indices written)
+# The images of IMAGES as remap writes them with --transparent 0: one table, the transparent pixels 0.
+IMAGES_OUT = [IMAGES[0], ([b"\3\4", b"\5\0"], 1, 1, 1, 20, 0, None), IMAGES[2], ([b"\0\2"], 0, 2, 3, 40, 0, None),
+              ([b"\x09"], 4, 2, 0, 50, None, None)]
+ALONE = [(*SHUFFLED_IMAGE[:4], 7, None, SHUFFLED_IMAGE[6])]
+
+# (name, palette file, options, picture, OUT, status, standard output or error, indices written; for a GIF, the
+# GIF written and whether tessera-frm makes the frames of the picture of it)
 REMAP = [
     *((f"{kind} in order", COLOURS, [], picture(kind, COLOURS), "out.png", 0, KEPT, ROWS)
       for kind in ("bmp", "png", "gif", "tga", "pcx", "psd", "lbm", "tif")),
@@ -148,8 +154,8 @@ REMAP = [
     ("RGB PNG without IEND", COLOURS, [], png(pixels(COLOURS))[:-12], "o.png", 0, full(), ROWS),
     ("PCX of three planes", COLOURS, [], make_pcx(5, 3, planes=3, rle=False, data=b"".join(
         bytes(COLOURS[k][c] for k in row).ljust(6, b"\0") for row in ROWS for c in range(3))), "o.bmp", 0, full(), ROWS),
-    ("OUT neither .bmp nor .png", COLOURS, [], picture("bmp", COLOURS), "o.gif", 2,
-     "tessera-palette: remap writes a .bmp or a .png, not o.gif", None),
+    ("OUT neither .bmp, .png nor .gif", COLOURS, [], picture("bmp", COLOURS), "o.tga", 2,
+     "tessera-palette: remap writes a .bmp, a .png or a .gif, not o.tga", None),
     ("--transparent 256", COLOURS, ["--transparent", "256"], b"", "o.bmp", 2,
      "tessera-palette: --transparent takes an index of 0 to 255", None),
     ("--nearest with check", COLOURS, ["--nearest"], b"", None, 2,
@@ -175,6 +181,32 @@ REMAP = [
     ("nor for a palette picture", NO_BLACK, ["--nearest"], picture("png", [(0, 0, 0)] * 10), "o.png", 0,
      took(14) + lines("pic: 15 pixels moved to the nearest colour, the farthest by 6.9"), [bytes([5] * 5)] * 3),
     ("no picture", SPREAD, [], None, "o.bmp", 2, "pic: no such file", None),
+    ("GIF of 5 images to a GIF", COLOURS, ["--transparent", "0"], ANIMATION, "o.gif", 0,
+     lines("pic: 5 images, 2 of 25 pixels took another index"), (animation(IMAGES_OUT), True)),
+    ("GIF of 2 images, a table shuffled, to a GIF", COLOURS, [], TWO, "o.gif", 0,
+     lines("pic: 2 images, 2 of 17 pixels took another index"),
+     (animation([IMAGES[0], ([b"\4\3"], *SHUFFLED_IMAGE[1:6], None)], 3, 7), False)),
+    ("GIF of 1 image to a GIF, the background showing", COLOURS, [], animation(ALONE, None, 2), "o.gif", 0, took(2)
+     .replace("15", "2"), (animation([([b"\4\3"], *ALONE[0][1:6], None)], None, 2), False)),
+    ("a picture to a GIF", COLOURS, [], picture("png", SWAPPED), "o.gif", 0, took(2),
+     (animation([(SWAP_BACK, 0, 0, 0, 0, None, None)], None), False)),
+    ("GIF of 2 images to a GIF, --nearest", COLOURS, ["--nearest"], animation(IMAGES[:1] + [(*SHUFFLED_IMAGE[:6], [
+        *COLOURS[:3], (4, 252, 21), *COLOURS[4:]])]), "o.gif", 0, lines(
+        "pic: 2 images, in order already, every pixel kept its index",
+        "pic: 2 images, 1 pixel moved to the nearest colour, the farthest by 1.0"),
+     (animation(IMAGES[:1] + [(*SHUFFLED_IMAGE[:6], None)]), False)),
+    ("GIF to a GIF, transparent pixels", COLOURS, [], ANIMATION, "o.gif", 1,
+     lines("pic: 5 images, 2 transparent pixels; --transparent N gives them index N"), None),
+    ("GIF to a GIF, a colour lacking in two images", COLOURS, ["--transparent", "0"], animation(
+        IMAGES[:2] + [(*IMAGES[2][:6], [(9, 9, 9)] * 8)] + IMAGES[3:4] + [(*IMAGES[4][:6], [(9, 9, 9)] * 10)]), "o.gif",
+     1, lines("pic: 5 images, 1 colour the palette lacks, so nothing is written; --nearest takes the nearest instead",
+              "  (9, 9, 9) at x 2, y 0 of image 3"), None),
+    ("GIF to a GIF, the background lacking where it shows", COLOURS[:9], [], animation(ALONE, None, 9), "o.gif", 1,
+     lines("pic: 1 colour the palette lacks, so nothing is written; --nearest takes the nearest instead",
+           f"  {COLOURS[9]} at x 0, y 0"), None),
+    *((f"GIF of 5 images to {kind}", COLOURS, [], ANIMATION, "o." + kind, 2,
+       f"pic: 5 images, where a {what} holds one; remap writes them all to an OUT ending in .gif", None)
+      for kind, what in (("png", "PNG"), ("bmp", "bitmap"))),
 ]
 
 # What an artist's commands say: (name, files besides "pal", a JASC-PAL of
@@ -192,6 +224,9 @@ WORDS = [
      ["every colour it uses is in the palette", "tessera-palette remap pal t.png t.png puts it in order without loss"]),
     ("check, colours lacking", LACKING, ["check", "pal", "t.gif"], 1,
      ["the palette lacks 1 of its colours", "tessera-palette remap --nearest pal t.gif OUT.png"]),
+    ("check of an animation, the words alone", {"a.gif": animation(IMAGES[:1] + [(*IMAGES[1][:6], [(9, 9, 9)] * 9)])},
+     ["check", "--advice", "none", "pal", "a.gif"], 1, ["a.gif: 2 images, image 2: 3 indices differ\n  image 2, index 3: "
+                                                        "(9, 9, 9)", "the palette lacks 1 of their colours: remap --nearest"]),
     ("remap in place", SHUFFLED, ["remap", "pal", "t.png", "./t.png"], 0, ["t.png: 2 of 15 pixels took another index"]),
     ("check, palette second", SHUFFLED, ["check", "t.png", "pal"], 2, ["pal: a palette file", "the palette comes first"]),
     ("remap, palette second", {"g.gpl": gpl(COLOURS), **SHUFFLED}, ["remap", "t.png", "g.gpl", "o.png"], 2,
@@ -217,6 +252,8 @@ WORDS = [
                                ("a 24-bit bitmap", ".bmp", bmp(pixels(COLOURS))))),
     ("remap over a GIF", {"o.png": picture("gif", COLOURS), **SHUFFLED}, ["remap", "pal", "t.png", "o.png"], 0, [
         "t.png: 2 of 15 pixels took another index"]),
+    ("preview of a GIF of 5 images", {"a.gif": ANIMATION}, ["preview", "pal", "a.gif", "o.png"], 0,
+     ["a.gif: the first of 5 images; tessera-frm make takes them all\no.png: a preview of a.gif\n"]),
     ("preview over an unmarked PNG", {"o.png": picture("png", COLOURS), "t.frm": frame(5, 3, ROWS)},
      ["preview", "pal", "t.frm", "o.png"], 2,
      ["o.png: an 8-bit indexed PNG, not a preview; give OUT another name, or remove it first"]),
@@ -265,6 +302,13 @@ class Remap(Case):
                     self.assertEqual(self.read("o.bmp"), EARLIER)
                 elif indices == "same":
                     self.assertEqual(self.read(out), data)
+                elif out.endswith(".gif"):  # every image as it was, read back as check and tessera-frm make read it
+                    self.assertEqual(self.read(out), indices[0])
+                    self.assertEqual(run_palette(self, "check", "pal", out)[0], 0)
+                    if indices[1] and target.frm_program:
+                        made = [self.run_frm("make", f"{name}.frm", name) and self.read(f"{name}.frm") for name in
+                                ("pic", out)]
+                        self.assertEqual(made[0], made[1])
                 else:
                     table = palette
                     if isinstance(palette, bytes):
@@ -350,7 +394,8 @@ class Remap(Case):
                 self.assertRegex(said, r"^\S+: (\d+ of \d+ pixels took another index|in order already, every pixel kept its index)\n$")
                 self.assertEqual(run_palette(self, "check", f"{k}.pal", f"{k}.bmp"), (0, f"{k}.bmp: ok\n", ""))
                 self.assertEqual(self.convert(self.read(f"{k}.bmp"), f"{k}.bmp"), (0, b""))
-                self.assertEqual(run_palette(self, "preview", f"{k}.pal", f"{k}.frm", f"{k}.png"), (0, "", ""))
+                self.assertEqual(run_palette(self, "preview", f"{k}.pal", f"{k}.frm", f"{k}.png"),
+                                 (0, f"{k}.png: a preview of {k}.frm\n", ""))
                 remapped[path] = self.path(f"{k}.png"), colours
         self.assertGreater(len(remapped), 200)
         for (path, (_, colours)), read in zip(remapped.items(), pillow(self, [png for png, _ in remapped.values()])):
