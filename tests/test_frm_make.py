@@ -128,3 +128,19 @@ class FrmMake(Case):
                 self.assertEqual(status, 2)
                 self.assertIn(message, err)
                 self.assertEqual((self.files(), self.read("out.frm")), (before, OLD))
+
+    def test_names_in_any_script(self):
+        """Pictures named in any script, through a folder in natural order and
+        through a pattern, whose letters match in any case where the
+        platform's file names do (Windows)."""
+        for name, index in (("шаг10.png", 3), ("表1.png", 1), ("Шаг2.png", 2)):
+            self.put(f"кадры/{name}", make_png(1, 1, [bytes([index])]))
+        expected = frm_bytes([whole([bytes([k])]) for k in (2, 3, 1)])
+        for args in (["кадры"], ["кадры/*.PNG"]):
+            with self.subTest(args):
+                status, _, err = self.run_frm("make", "дерево.frm", *args)
+                if args == ["кадры/*.PNG"] and target.platform != "windows":
+                    self.assertEqual((status, err), (2, "кадры/*.PNG: matches no file\n"))
+                    continue
+                self.assertEqual((status, err), (0, ""))
+                self.assertEqual(self.read("дерево.frm"), expected)
