@@ -317,7 +317,12 @@ void RemapGifImage(const GifScreen& screen, const GifImage& image, void* context
   }
   const Palette& own = *image.colours;
   if (size > 0 && own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");
-  const int32_t clear_to = image.transparent >= 0 ? remap.options->clear_to : -1;
+  // A transparent index stays one: --transparent's, else the image's own,
+  // which then no pixel has (a transparent pixel needs --transparent), but a
+  // disposal to it still fills the rectangle with it, as in the source.
+  const int32_t clear_to = image.transparent < 0          ? -1
+                           : remap.options->clear_to >= 0 ? remap.options->clear_to
+                                                          : image.transparent;
   remap.indices->images.push_back({image.left, image.top, image.width, image.height, image.delay, image.disposal,
                                    clear_to, std::vector<uint8_t>(size)});
   Findings* findings = remap.findings;

@@ -87,6 +87,7 @@ def full(count=15, nearest=""):
 IMAGES_OUT = [IMAGES[0], ([b"\3\4", b"\5\0"], 1, 1, 1, 20, 0, None), IMAGES[2], ([b"\0\2"], 0, 2, 3, 40, 0, None),
               ([b"\x09"], 4, 2, 0, 50, None, None)]
 ALONE = [(*SHUFFLED_IMAGE[:4], 7, None, SHUFFLED_IMAGE[6])]
+KEPT_CLEAR = [IMAGES[0], ([b"\3\4"], 1, 0, 2, 5, 9, None), IMAGES[2]]  # disposed of to an index no pixel has
 
 # (name, palette file, options, picture, OUT, status, standard output or error, indices written; for a GIF, the
 # GIF written and whether tessera-frm makes the frames of the picture of it)
@@ -195,6 +196,8 @@ REMAP = [
         "pic: 2 images, in order already, every pixel kept its index",
         "pic: 2 images, 1 pixel moved to the nearest colour, the farthest by 1.0"),
      (animation(IMAGES[:1] + [(*SHUFFLED_IMAGE[:6], None)]), False)),
+    ("GIF to a GIF, a transparent index no pixel has", COLOURS, [], animation(KEPT_CLEAR), "o.gif", 0,
+     lines("pic: 3 images, in order already, every pixel kept its index"), (animation(KEPT_CLEAR), True)),
     ("GIF to a GIF, transparent pixels", COLOURS, [], ANIMATION, "o.gif", 1,
      lines("pic: 5 images, 2 transparent pixels; --transparent N gives them index N"), None),
     ("GIF to a GIF, a colour lacking in two images", COLOURS, ["--transparent", "0"], animation(
