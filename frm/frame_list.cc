@@ -169,7 +169,7 @@ bool ParseDecimal(std::string_view word, int64_t low, int64_t high, int64_t* val
 
 FrameList ParseFrameList(std::string_view text) {
   if (text.substr(0, 3) == kByteOrderMark) text.remove_prefix(3);
-  Parse parse = {{-1, -1, {}, 0}, 0, 0, 0};
+  Parse parse = {{-1, -1, {}, 0, 0}, 0, 0, 0};
   for (size_t at = 0; at < text.size();) {
     const size_t end = std::min(text.find('\n', at), text.size());
     std::string_view line = text.substr(at, end - at);
@@ -187,9 +187,6 @@ FrameList ParseFrameList(std::string_view text) {
                                    ": it has direction 0 alone or all six, 0 to 5");
   }
   list.frames_per_direction = static_cast<uint32_t>(list.directions[0].frames.size());
-  if (list.action_frame >= 0 && static_cast<uint32_t>(list.action_frame) >= list.frames_per_direction) {
-    Fail(parse.action_line, "action frame " + std::to_string(list.action_frame) + " is past the last frame, " +
-                                std::to_string(list.frames_per_direction - 1));
-  }
+  list.action_line = parse.action_line;
   return list;
 }

@@ -40,9 +40,11 @@ struct ListedDirection {
 
 struct FrameList {
   int32_t fps;                              // -1 when the list leaves it to make
-  int32_t action_frame;                     // -1 when the list leaves it to make
+  int32_t action_frame;                     // -1 when the list leaves it to make; may be past the last frame,
+                                            // which --action-frame can mend
   std::vector<ListedDirection> directions;  // 1 or 6
   uint32_t frames_per_direction;
+  uint32_t action_line;  // the line that gives the action frame
 };
 
 // A number in decimal digits from `low` to `high`, after a minus sign when

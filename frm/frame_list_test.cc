@@ -72,7 +72,7 @@ const Row kRows[] = {
     {"fps 1\nfps 2\n", "! line 2: a second fps line"},
     {"direction 0\nframe a\nfps 2\n", "! line 3: fps comes before the first direction"},
     {"fps -1\n", "! line 1: fps takes a number"},
-    {"action-frame 1\ndirection 0\nframe a\n", "! line 1: action frame 1 is past the last frame, 0"},
+    {"action-frame 1\ndirection 0\nframe a\n", "-1 1 1 | 0,0: a@0,0"},  // make says it is past the last
     {"direction 0\nframes a\n", "! line 2: no statement frames"},
 };
 

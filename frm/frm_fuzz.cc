@@ -154,7 +154,6 @@ void CheckFrameList(std::string_view text) {
   }
   Require(list.directions.size() == 1 || list.directions.size() == 6, "a list of neither one direction nor six");
   Require(list.frames_per_direction >= 1 && list.frames_per_direction <= 65535, "a list's frame count out of range");
-  Require(list.action_frame < static_cast<int64_t>(list.frames_per_direction), "an action frame past the last");
   for (size_t d = 0; d < list.directions.size(); ++d) {
     const ListedDirection& direction = list.directions[d];
     Require(direction.same_as < static_cast<int32_t>(d), "same-as a later direction");

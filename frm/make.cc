@@ -428,6 +428,10 @@ int RunMake(const std::vector<std::string>& arguments) {
     if (!inputs.list.empty()) {
       maker.blame = inputs.list;
       list = ParseFrameList(ReadList(inputs.list));
+      if (maker.options.action_frame < 0 && list.action_frame >= static_cast<int32_t>(list.frames_per_direction)) {
+        ThrowProblem("line " + Number(list.action_line) + ": action frame " + Number(list.action_frame) +
+                     " is past the last frame, " + Number(list.frames_per_direction - 1));
+      }
     }
   } catch (const FileProblem& problem) {
     Report(maker.blame, problem);

@@ -64,6 +64,8 @@ MAKES = [  # name, files, arguments, the FRM expected
                shifts=((1, -1), (2, 2), (0, 0), (0, 0), (0, 0), (0, 0)))),
     ("a list of one direction", ONE, ["out.frm", "one"], frm_bytes([whole(R[1])], fps=0, shifts=((4, 5),))),
     ("a list, --fps", ONE, ["out.frm", "--fps", "3", "one/"], frm_bytes([whole(R[1])], fps=3, shifts=((4, 5),))),
+    ("a list's action frame past the last, mended", {"m/c.bmp": ONE["one/c.bmp"], "m/frames.txt": b"action-frame 5\n"
+     b"direction 0\nframe c.bmp\n"}, ["--action-frame", "0", "out.frm", "m"], frm_bytes([whole(R[1])], fps=0)),
     # These need every image of a GIF (ReadGifFrames).
     ("GIF: fps of its delay", ANIM, ["out.frm", "anim.gif"],
      frm_bytes([whole([b"\1\2", b"\3\4"]), whole([b"\1\2", b"\3\5"])], fps=13)),
@@ -92,6 +94,8 @@ ERRORS = [  # files, arguments, what standard error says
     ({"l/frames.txt": b"fps 1\nfps 2\n"}, ["out.frm", "l"], "l/frames.txt: line 2: a second fps line"),
     ({"l/frames.txt": b"direction 0\nframe b.bmp\n"}, ["out.frm", "l"], "l/b.bmp: no such file"),
     (ONE, ["--action-frame", "1", "out.frm", "one"], "out.frm: action frame 1 is past the last frame of a direction, 0"),
+    ({"l/frames.txt": b"action-frame 2\ndirection 0\nframe b.bmp\n"}, ["out.frm", "l"],
+     "l/frames.txt: line 1: action frame 2 is past the last frame, 0"),
     (CROP, ["--grid", "2x1", "out.frm", "a.bmp"], "a.bmp: 5 x 4 does not split into 2 columns and 1 row"),
     ({}, ["--directions", "6", "out.frm", "d.bmp", "d.bmp"], "out.frm: the inputs give 2 frames"),
     (CROP, ["--crop", "--shift", "32767", "0", "out.frm", "b.png"], "direction 0's shift comes to 32769 0, outside"),
