@@ -33,12 +33,8 @@ std::string InFolder(const std::string& folder, const std::string& name) {
   return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
 }
 
-bool Exists(const std::string& name) {
-  FileHandle file;
-  if (FileOpenForReading(name.c_str(), &file) != 0) return IsFolder(name.c_str());
-  FileClose(file);
-  return true;
-}
+// Whether anything of that name is there: a file, a folder, a FIFO.
+bool Exists(const std::string& name) { return FileSameAs(name.c_str(), name.c_str()); }
 
 // " WORD X Y", or nothing for 0 0, each statement's default.
 std::string Pair(const char* word, int32_t x, int32_t y) {
@@ -159,6 +155,12 @@ int RunExplode(const std::vector<std::string>& arguments) {
       const std::string name = k < pictures.size() ? InFolder(folder, pictures[k].name) : list_name;
       if (FileSameAs(name.c_str(), palette_name.c_str()) || FileSameAs(name.c_str(), frm_name.c_str())) {
         std::fprintf(stderr, "%s: is what explode reads; give it another folder to write into\n", name.c_str());
+        return 2;
+      }
+      // Whatever of that name can't be replaced (a folder, a FIFO, a
+      // read-only file) stops explode before it writes anything.
+      if (uint32_t error = FileCheckReplaceable(name.c_str())) {
+        ReportFileProblem(name, FileProblem{"", error});
         return 2;
       }
     }

@@ -262,6 +262,7 @@ FileErrorKind ClassifyFileError(uint32_t error, const char* name) {
     case EROFS:
       return kErrorReadOnlyMedium;
     case ESPIPE:
+    case ENXIO:  // a FIFO without a reader, or a device without its driver, opened to be written
       return kErrorNotRegularFile;
     default:
       return kErrorOther;
