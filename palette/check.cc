@@ -140,13 +140,11 @@ void TakeImageUse(const GifScreen& screen, const GifImage& image, void* context)
   ImageUse& use = images.back();
   const uint64_t size = uint64_t{image.width} * image.height;
   for (uint64_t k = 0; k < size; ++k) use.used[image.indices[k]] = true;
-  // The first image is painted whole on a screen of the start value; a later
-  // one leaves the pixels of its transparent index unpainted.
-  if (image.number == 1 && (image.left > 0 || image.top > 0 || uint64_t{image.left} + image.width < screen.width ||
-                            uint64_t{image.top} + image.height < screen.height || size == 0)) {
-    use.used[screen.start] = true;
-  }
+  // A later image leaves the pixels of its transparent index unpainted; the
+  // start value shows where the first leaves the screen to it, or where an
+  // image is disposed of to it.
   if (image.number > 1 && image.transparent >= 0) use.used[image.transparent] = false;
+  if (ShowsStartValue(screen, image) != kStartHidden) use.used[screen.start] = true;
 }
 
 // check of a GIF of several images: each image's indices through its own table.

@@ -154,3 +154,12 @@ void LoadPalette(const char* name, uint32_t depth, Palette* palette) {
   }
   if (uint32_t error = FileClose(input)) StopWithCode(error);
 }
+
+StartShown ShowsStartValue(const GifScreen& screen, const GifImage& image) {
+  const uint64_t size = uint64_t{image.width} * image.height;
+  if (image.number == 1 && (image.left > 0 || image.top > 0 || uint64_t{image.left} + image.width < screen.width ||
+                            uint64_t{image.top} + image.height < screen.height || size == 0)) {
+    return kStartUncovered;
+  }
+  return image.disposal == 2 && image.transparent < 0 && size > 0 ? kStartDisposedTo : kStartHidden;
+}

@@ -62,6 +62,12 @@ uint32_t WalkGif(const char* name, GifImageTaker take, void* context);
 // The images of the GIF `name`, read to its end; 0 when it is not a GIF.
 uint32_t CountGifImages(const char* name);
 
+// Whether an animation's frames show the screen's start value because of
+// this image: the first leaves some of the screen to it, or an image without
+// a transparent index is disposed of to it (2).
+enum StartShown { kStartHidden, kStartUncovered, kStartDisposedTo };
+StartShown ShowsStartValue(const GifScreen& screen, const GifImage& image);
+
 // One image of remap's result: width x height palette indices, the top row
 // first, at (left, top) on the screen, with a GIF image's delay (hundredths
 // of a second), disposal and transparent index (0, 0 and -1 for a picture).

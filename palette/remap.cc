@@ -303,17 +303,17 @@ void RemapGifImage(const GifScreen& screen, const GifImage& image, void* context
   if (image.number == 1) remap.screen = screen;
   remap.screen.loop_count = screen.loop_count;
   const uint64_t size = uint64_t{image.width} * image.height;
-  const bool uncovered = image.left > 0 || image.top > 0 || uint64_t{image.left} + image.width < screen.width ||
-                         uint64_t{image.top} + image.height < screen.height || size == 0;
-  if (!remap.start_shows && image.number == 1 && uncovered) {  // the first pixel the image leaves
-    const bool right = image.left == 0 && image.top == 0 && image.width > 0 && image.width < screen.width;
+  const StartShown shown = ShowsStartValue(screen, image);
+  if (!remap.start_shows && shown != kStartHidden) {
     remap.start_shows = true;
-    remap.start_x = right ? image.width : 0,
-    remap.start_y = right || image.left > 0 || image.top > 0 ? 0 : image.height;
-    remap.start_image = 1;
-  } else if (!remap.start_shows && image.disposal == 2 && image.transparent < 0 && size > 0) {
-    remap.start_shows = true;
-    remap.start_x = image.left, remap.start_y = image.top, remap.start_image = image.number;
+    remap.start_image = image.number;
+    if (shown == kStartUncovered) {  // the first pixel the image leaves
+      const bool right = image.left == 0 && image.top == 0 && image.width > 0 && image.width < screen.width;
+      remap.start_x = right ? image.width : 0,
+      remap.start_y = right || image.left > 0 || image.top > 0 ? 0 : image.height;
+    } else {  // disposed of to it
+      remap.start_x = image.left, remap.start_y = image.top;
+    }
   }
   const Palette& own = *image.colours;
   if (size > 0 && own.count <= own.first) ThrowProblem("a palette picture without a palette of its own");

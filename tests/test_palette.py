@@ -151,6 +151,12 @@ CHECK = [
      1, lines("pic: 5 images, 2 of them: 2 indices differ", "  image 1, index 9: (9, 9, 9), palette (9, 246, 63)",
               "  image 5, index 8: (9, 9, 9), palette (8, 247, 56)", "  the palette lacks 1 of their colours: "
               "tessera-palette remap --nearest pal pic OUT.gif takes the nearest"), ""),
+    ("GIF of 2 images, the second disposed of to a start value the palette lacks", jasc(COLOURS), [],
+     {"pic": animation([([b"\1" * 5] * 3, 0, 0, 0, 0, None, None), ([b"\1"], 0, 0, 2, 0, None, None)], None, 2,
+                       COLOURS[:2] + [(9, 9, 9)] + COLOURS[3:])},
+     1, lines("pic: 2 images, image 2: 1 index differs", f"  image 2, index 2: (9, 9, 9), palette {COLOURS[2]}",
+              "  the palette lacks 1 of their colours: tessera-palette remap --nearest pal pic OUT.gif takes the "
+              "nearest"), ""),
     ("GIF of 1 image of a local table, as a picture", jasc(COLOURS), [], {"pic": animation([SHUFFLED_IMAGE])}, 1,
      lines("pic: 2 indices differ", f"  index 3: {COLOURS[4]}, palette {COLOURS[3]}",
            f"  index 4: {COLOURS[3]}, palette {COLOURS[4]}", in_order("pic")), ""),
