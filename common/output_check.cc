@@ -5,6 +5,7 @@
 #include "common/output_check.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/preview_marker.h"
@@ -76,4 +77,11 @@ void CheckRemapOutput(const char* out, const char* input) {
 void CheckPreviewOutput(const char* out) {
   const Found found = Look(out);
   if (found.exists && !FileHasPreviewMarker(out)) Refuse(found, "not a preview");
+}
+
+bool HasExtension(const std::string& name, const char* extension) {
+  const size_t size = std::strlen(extension);
+  std::string tail = name.size() >= size ? name.substr(name.size() - size) : "";
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return tail == extension;
 }

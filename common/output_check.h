@@ -4,6 +4,8 @@
 #ifndef TESSERA_COMMON_OUTPUT_CHECK_H_
 #define TESSERA_COMMON_OUTPUT_CHECK_H_
 
+#include <string>
+
 // remap: OUT may be written when no file of that name exists (a folder or a
 // missing one is left to the write to report), when it is `input` itself (a
 // remap in place), or when it is a picture remap could have written: an
@@ -15,5 +17,8 @@ void CheckRemapOutput(const char* out, const char* input);
 // it carries the previews' marker (FileHasPreviewMarker); anything else
 // throws as for remap.
 void CheckPreviewOutput(const char* out);
+
+// Whether the name ends in `extension` (".png"), in any case.
+bool HasExtension(const std::string& name, const char* extension);
 
 #endif  // TESSERA_COMMON_OUTPUT_CHECK_H_

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -27,6 +28,10 @@ std::string FileProblemWords(const FileProblem& problem, const std::string& name
 // Opens a file to read, refusing one that is empty (or, through the
 // platform, one that is not a regular file); its size in `size`.
 FileHandle OpenToRead(const char* name, uint64_t* size);
+
+// Reads a whole file through OpenToRead into `bytes`; one of `limit` bytes or
+// more throws `too_large`.
+void ReadWholeFile(const char* name, uint64_t limit, const char* too_large, std::vector<uint8_t>* bytes);
 
 // Writes all of `size` bytes, or stops.
 void WriteBytes(FileHandle output, const void* bytes, uint32_t size);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/problem.h"
 #include "convert/readers.h"
@@ -69,4 +70,15 @@ FileHandle OpenToRead(const char* name, uint64_t* size) {
   if (uint32_t error = FileSize(input, size)) StopWithCode(error);
   if (*size == 0) ThrowProblem("an empty file");
   return input;
+}
+
+void ReadWholeFile(const char* name, uint64_t limit, const char* too_large, std::vector<uint8_t>* bytes) {
+  uint64_t size;
+  const FileHandle input = OpenToRead(name, &size);
+  if (size >= limit) ThrowProblem(too_large);
+  bytes->resize(size);
+  uint32_t done;
+  if (uint32_t error = FileRead(input, bytes->data(), static_cast<uint32_t>(size), &done)) StopWithCode(error);
+  if (done != size) StopWithCode(kShortRead);
+  if (uint32_t error = FileClose(input)) StopWithCode(error);
 }

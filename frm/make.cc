@@ -203,7 +203,6 @@ void ReadFrames(Maker* maker, const std::string& name) {
       if (maker->blame != name || walk.image == 0) throw;
       throw FileProblem{"image " + Number(walk.image) + ": " + FileProblemWords(problem, name)};
     }
-    if (maker->images == 0) ThrowProblem("a GIF without an image");
   } else {
     maker->all_gifs = false;
     const Picture picture = reader(input, start, got, nullptr);  // as ReadPicture reads it, from its start
@@ -217,17 +216,9 @@ void ReadFrames(Maker* maker, const std::string& name) {
 }
 
 std::string ReadList(const std::string& name) {
-  FileHandle input;
-  if (uint32_t error = FileOpenForReading(name.c_str(), &input)) StopWithCode(error);
-  uint64_t size;
-  if (uint32_t error = FileSize(input, &size)) StopWithCode(error);
-  if (size > kLargestList) ThrowProblem("too large for a list of frames");
-  std::string text(size, '\0');
-  uint32_t done;
-  if (uint32_t error = FileRead(input, text.data(), static_cast<uint32_t>(size), &done)) StopWithCode(error);
-  if (done != size) StopWithCode(kShortRead);
-  if (uint32_t error = FileClose(input)) StopWithCode(error);
-  return text;
+  std::vector<uint8_t> bytes;
+  ReadWholeFile(name.c_str(), kLargestList + 1, "too large for a list of frames", &bytes);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // The header's fields that don't depend on how the frames were made.
@@ -405,11 +396,6 @@ std::string ParseArguments(const std::vector<std::string>& arguments, Options* o
   return "";
 }
 
-void Report(const std::string& name, const FileProblem& problem) {
-  CleanUpForStop();  // the temporary file and whatever a failed read left open or held
-  std::fprintf(stderr, "%s: %s\n", name.c_str(), FileProblemWords(problem, name).c_str());
-}
-
 }  // namespace
 
 int RunMake(const std::vector<std::string>& arguments) {
@@ -434,7 +420,7 @@ int RunMake(const std::vector<std::string>& arguments) {
       }
     }
   } catch (const FileProblem& problem) {
-    Report(maker.blame, problem);
+    ReportFileProblem(maker.blame, problem);
     return 2;
   }
   const Options& options = maker.options;
@@ -476,7 +462,7 @@ int RunMake(const std::vector<std::string>& arguments) {
     std::printf("%s: %s of %s, %u fps\n", maker.out.c_str(), Counted(directions, "direction").c_str(),
                 Counted(header.frames_per_direction, "frame").c_str(), static_cast<unsigned>(header.fps));
   } catch (const FileProblem& problem) {
-    Report(maker.blame, problem);
+    ReportFileProblem(maker.blame, problem);
     return 2;
   }
   return 0;

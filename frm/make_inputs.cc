@@ -1,9 +1,11 @@
 // The files make's inputs name.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/output_check.h"
 #include "common/problem.h"
 #include "frm/make.h"
 #include "frm/natural_order.h"
@@ -13,8 +15,8 @@ namespace {
 
 // The endings of the files a folder's pictures are, as the folder script
 // takes them.
-constexpr std::string_view kPictureEndings[] = {".bmp", ".png", ".gif", ".tif", ".tiff",
-                                                ".tga", ".pcx", ".psd", ".lbm", ".iff"};
+constexpr const char* kPictureEndings[] = {".bmp", ".png", ".gif", ".tif", ".tiff",
+                                           ".tga", ".pcx", ".psd", ".lbm", ".iff"};
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -23,8 +25,8 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 bool IsPictureName(std::string_view name) {
-  return std::any_of(std::begin(kPictureEndings), std::end(kPictureEndings), [name](std::string_view ending) {
-    return name.size() > ending.size() && EqualIgnoringCase(name.substr(name.size() - ending.size()), ending);
+  return std::any_of(std::begin(kPictureEndings), std::end(kPictureEndings), [name](const char* ending) {
+    return name.size() > std::strlen(ending) && HasExtension(std::string(name), ending);
   });
 }
 

@@ -134,17 +134,6 @@ void WriteSheet(const std::string& out, const FrmFile& frm, const Palette& palet
               Size(cell_width, cell_height).c_str());
 }
 
-bool EndsWith(const std::string& name, const char* extension) {
-  const size_t size = std::strlen(extension);
-  if (name.size() < size) return false;
-  for (size_t k = 0; k < size; ++k) {
-    char c = name[name.size() - size + k];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != extension[k]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int RunPreview(const std::vector<std::string>& arguments) {
@@ -164,8 +153,8 @@ int RunPreview(const std::vector<std::string>& arguments) {
   }
   if (operands.size() != 3) return UsageError("preview takes a palette, an FRM and a .gif or .png to write");
   const std::string &palette_name = operands[0], &frm_name = operands[1], &out = operands[2];
-  const bool gif = EndsWith(out, ".gif");
-  if (!gif && !EndsWith(out, ".png")) return UsageError("preview writes a .gif or a .png, not " + out);
+  const bool gif = HasExtension(out, ".gif");
+  if (!gif && !HasExtension(out, ".png")) return UsageError("preview writes a .gif or a .png, not " + out);
   if (!gif && direction >= 0) return UsageError("--direction is for a GIF: a PNG sheet shows every direction");
   for (const std::string* input : {&palette_name, &frm_name}) {
     if (FileSameAs(out.c_str(), input->c_str())) {

@@ -20,17 +20,6 @@ std::string Number(uint64_t n) { return std::to_string(n); }
 
 std::string FrameWhere(uint32_t d, uint64_t k) { return "direction " + Number(d) + ", frame " + Number(k) + ": "; }
 
-void ReadWhole(const char* name, std::vector<uint8_t>* bytes) {
-  uint64_t size;
-  const FileHandle input = OpenToRead(name, &size);
-  if (size >= kBlockLimit) ThrowProblem("too large for an FRM: 2 GiB or more");
-  bytes->resize(size);
-  uint32_t done;
-  if (uint32_t error = FileRead(input, bytes->data(), static_cast<uint32_t>(size), &done)) StopWithCode(error);
-  if (done != size) StopWithCode(kShortRead);
-  if (uint32_t error = FileClose(input)) StopWithCode(error);
-}
-
 // Walks direction d's frames from its offset, throwing for a frame that
 // can't be read; returns where the walk ends, counted from the frame area.
 uint64_t WalkDirection(const FrmFile& frm, uint32_t d, std::vector<FrmFile::Irregularity>* irregularities) {
@@ -65,7 +54,7 @@ uint64_t WalkDirection(const FrmFile& frm, uint32_t d, std::vector<FrmFile::Irre
 }  // namespace
 
 void ReadFrm(const char* name, FrmFile* frm) {
-  ReadWhole(name, &frm->bytes);
+  ReadWholeFile(name, kBlockLimit, "too large for an FRM: 2 GiB or more", &frm->bytes);
   if (frm->bytes.size() < kFrmHeaderSize) ThrowProblem("shorter than the 62-byte header of an FRM");
   FrmHeader& header = frm->header;
   LoadFrmHeader(frm->bytes.data(), &header);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output_check.h"
 #include "common/png_writer.h"
 #include "common/problem.h"
 #include "convert/gif_animation.h"
@@ -105,9 +106,6 @@ struct RemapOptions {
 // can't be read throws.
 int RemapPicture(const char* name, const Palette& palette, const RemapOptions& options, const char* out_name,
                  Indices* indices, std::string* result);
-
-// Whether the name ends in `extension` (".png"), in any case.
-bool HasExtension(const std::string& name, const char* extension);
 
 // remap: whether OUT names a bitmap, PNG or GIF, the outputs remap writes.
 bool IsRemapOutput(const std::string& name);

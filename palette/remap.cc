@@ -358,13 +358,6 @@ void StoreLittle32(uint8_t* bytes, uint32_t value) {
 
 }  // namespace
 
-bool HasExtension(const std::string& name, const char* extension) {
-  const size_t size = std::strlen(extension);
-  std::string tail = name.size() >= size ? name.substr(name.size() - size) : "";
-  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return tail == extension;
-}
-
 bool IsRemapOutput(const std::string& name) {
   return HasExtension(name, ".bmp") || HasExtension(name, ".png") || HasExtension(name, ".gif");
 }
