@@ -22,10 +22,6 @@ uint32_t slots[kSlots];
 
 uint32_t SlotOf(uint32_t key) { return (key * 2654435761u) >> (32 - kSlotBits); }
 
-void StoreLittle16(uint8_t* bytes, uint32_t value) {
-  bytes[0] = static_cast<uint8_t>(value), bytes[1] = static_cast<uint8_t>(value >> 8);
-}
-
 // A stop after the temporary file may have been made: the clean-up removes it.
 [[noreturn]] void Refuse(const std::string& what) {
   CleanUpForStop();

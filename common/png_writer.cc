@@ -14,11 +14,6 @@
 
 namespace {
 
-void StoreBig32(uint8_t* bytes, uint32_t value) {
-  bytes[0] = static_cast<uint8_t>(value >> 24), bytes[1] = static_cast<uint8_t>(value >> 16);
-  bytes[2] = static_cast<uint8_t>(value >> 8), bytes[3] = static_cast<uint8_t>(value);
-}
-
 // A chunk's length and type onto `file`; its data and then its CRC-32
 // (EndChunk) follow.
 void ChunkHead(std::string* file, const char* type, uint32_t size) {

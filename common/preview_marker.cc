@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/png_writer.h"
+#include "convert/readers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -30,10 +31,6 @@ bool Skip(Probe* probe, uint64_t size) {
   return FileSeek(probe->file, static_cast<int32_t>(probe->position)) == 0;
 }
 
-uint32_t Big32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
-}
-
 // The chunks after the signature, up to the image data. A file of more
 // chunks than any writer puts before it is not looked at further.
 bool PngHasMarker(Probe* probe) {
@@ -41,7 +38,7 @@ bool PngHasMarker(Probe* probe) {
   for (int chunk = 0; chunk < 1024; ++chunk) {
     uint8_t head[8];
     if (!Take(probe, head, sizeof head)) return false;
-    const uint32_t length = Big32(head);
+    const uint32_t length = LoadBig32(head);
     if (std::memcmp(head + 4, "IDAT", 4) == 0 || std::memcmp(head + 4, "IEND", 4) == 0) return false;
     if (std::memcmp(head + 4, "tEXt", 4) == 0 && length == sizeof kText + kMarkerSize) {
       char text[sizeof kText + kMarkerSize];

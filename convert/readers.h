@@ -22,6 +22,20 @@ inline uint32_t LoadBig16(const uint8_t* bytes) { return bytes[0] << 8 | bytes[1
 inline uint32_t LoadBig32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
 }
+inline void StoreLittle16(uint8_t* bytes, uint32_t value) {
+  bytes[0] = static_cast<uint8_t>(value), bytes[1] = static_cast<uint8_t>(value >> 8);
+}
+inline void StoreLittle32(uint8_t* bytes, uint32_t value) {
+  StoreLittle16(bytes, value);
+  StoreLittle16(bytes + 2, value >> 16);
+}
+inline void StoreBig16(uint8_t* bytes, uint32_t value) {
+  bytes[0] = static_cast<uint8_t>(value >> 8), bytes[1] = static_cast<uint8_t>(value);
+}
+inline void StoreBig32(uint8_t* bytes, uint32_t value) {
+  StoreBig16(bytes, value >> 16);
+  StoreBig16(bytes + 2, value);
+}
 
 // How many bytes of the file are read before a reader is picked: enough for
 // every format's signature or header fields that tell it.

@@ -5,19 +5,6 @@
 
 #include "convert/readers.h"
 
-namespace {
-
-void StoreBig16(uint8_t* bytes, uint32_t value) {
-  bytes[0] = static_cast<uint8_t>(value >> 8), bytes[1] = static_cast<uint8_t>(value);
-}
-
-void StoreBig32(uint8_t* bytes, uint32_t value) {
-  StoreBig16(bytes, value >> 16);
-  StoreBig16(bytes + 2, value);
-}
-
-}  // namespace
-
 void StoreFrmHeader(const FrmHeader& header, uint8_t bytes[kFrmHeaderSize]) {
   StoreBig32(bytes, header.version);
   StoreBig16(bytes + 4, header.fps);

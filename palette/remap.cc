@@ -347,15 +347,6 @@ uint8_t RemapBackground(const GifRemap& remap) {
   return found & kNone ? 0 : static_cast<uint8_t>(found);
 }
 
-void StoreLittle16(uint8_t* bytes, uint32_t value) {
-  bytes[0] = static_cast<uint8_t>(value), bytes[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void StoreLittle32(uint8_t* bytes, uint32_t value) {
-  StoreLittle16(bytes, value);
-  StoreLittle16(bytes + 2, value >> 16);
-}
-
 }  // namespace
 
 bool IsRemapOutput(const std::string& name) {
