@@ -28,11 +28,6 @@ struct Output {
   uint32_t position;
 };
 
-std::string InFolder(const std::string& folder, const std::string& name) {
-  const char last = folder.empty() ? '/' : folder.back();
-  return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
-}
-
 // Whether anything of that name is there: a file, a folder, a FIFO.
 bool Exists(const std::string& name) { return FileSameAs(name.c_str(), name.c_str()); }
 
@@ -141,7 +136,7 @@ int RunExplode(const std::vector<std::string>& arguments) {
   }
   std::vector<Output> pictures;
   const std::string list = ListFrames(frm, &pictures);
-  const std::string list_name = InFolder(folder, "frames.txt");
+  const std::string list_name = WithSeparator(folder) + "frames.txt";
 
   if (IsFolder(folder.c_str())) {
     if (!replace && Exists(list_name)) {
@@ -152,7 +147,7 @@ int RunExplode(const std::vector<std::string>& arguments) {
       return 2;
     }
     for (size_t k = 0; k <= pictures.size(); ++k) {
-      const std::string name = k < pictures.size() ? InFolder(folder, pictures[k].name) : list_name;
+      const std::string name = k < pictures.size() ? WithSeparator(folder) + pictures[k].name : list_name;
       if (FileSameAs(name.c_str(), palette_name.c_str()) || FileSameAs(name.c_str(), frm_name.c_str())) {
         std::fprintf(stderr, "%s: is what explode reads; give it another folder to write into\n", name.c_str());
         return 2;
@@ -176,7 +171,7 @@ int RunExplode(const std::vector<std::string>& arguments) {
   std::string name = list_name;
   try {
     for (const Output& picture : pictures) {
-      name = InFolder(folder, picture.name);
+      name = WithSeparator(folder) + picture.name;
       WritePicture(frm, picture.position, palette, name, &raw);
     }
     name = list_name;

@@ -119,6 +119,12 @@ int RunInfo(const std::vector<std::string>& arguments);
 int RunExplode(const std::vector<std::string>& arguments);
 int RunPreview(const std::vector<std::string>& arguments);
 
+// Whether `c` separates a folder from a name: '/', and on Windows, whose
+// names ignore case, '\\' as well; `folder` with one at its end for a name
+// to follow (an empty folder stays empty).
+bool IsSeparator(char c);
+std::string WithSeparator(const std::string& folder);
+
 // A usage error: "tessera-frm: WHAT" and where help is, on standard error;
 // returns 2.
 int UsageError(const std::string& what);

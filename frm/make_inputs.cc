@@ -7,6 +7,7 @@
 
 #include "common/output_check.h"
 #include "common/problem.h"
+#include "frm/frm.h"
 #include "frm/make.h"
 #include "frm/natural_order.h"
 #include "platform/platform.h"
@@ -30,11 +31,6 @@ bool IsPictureName(std::string_view name) {
   });
 }
 
-bool IsSeparator(char c) {
-  // Windows, whose names ignore case, takes backslashes as well.
-  return c == '/' || (c == '\\' && FileNamesIgnoreCase());
-}
-
 // The files (not folders) of a folder, each name alone.
 std::vector<std::string> ListFiles(const std::string& folder) {
   std::vector<std::string> names;
@@ -43,11 +39,6 @@ std::vector<std::string> ListFiles(const std::string& folder) {
   };
   if (uint32_t error = ListFolder(folder.c_str(), take, &names)) throw FileProblem{"", error};
   return names;
-}
-
-// `folder`, with a separator at its end for a name to follow.
-std::string WithSeparator(const std::string& folder) {
-  return folder.empty() || IsSeparator(folder.back()) ? folder : folder + "/";
 }
 
 void ExpandFolder(const std::string& folder, bool alone, MakeInputs* expanded) {
@@ -82,6 +73,15 @@ void ExpandPattern(const std::string& input, size_t last_part, MakeInputs* expan
 }
 
 }  // namespace
+
+bool IsSeparator(char c) {
+  // Windows, whose names ignore case, takes backslashes as well.
+  return c == '/' || (c == '\\' && FileNamesIgnoreCase());
+}
+
+std::string WithSeparator(const std::string& folder) {
+  return folder.empty() || IsSeparator(folder.back()) ? folder : folder + "/";
+}
 
 void ExpandInputs(const std::vector<std::string>& inputs, MakeInputs* expanded, std::string* blame) {
   for (const std::string& input : inputs) {
